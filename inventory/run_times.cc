@@ -1,0 +1,49 @@
+// The run-time pass: how long each process of the snapshot has been running,
+// and which one is the companion process.
+#include <optional>
+
+#include "inventory/process_table.h"
+#include "platform/common/file_time.h"
+
+namespace zw {
+namespace {
+
+constexpr std::uint32_t kQueryAccess = kProcessQueryInformation | kProcessVmRead;
+
+// Whole seconds since the creation of `process`, or nullopt when its times
+// cannot be read or converted. A creation time in the future (the clock was
+// set back) counts as just created.
+std::optional<std::int64_t> RunTimeOf(Platform& platform, Handle process) {
+  FileTime creation = 0, exit = 0, kernel = 0, user = 0;
+  if (!platform.GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
+    return std::nullopt;
+  }
+  SystemTime created;
+  if (!platform.FileTimeToSystemTime(creation, &created)) return std::nullopt;
+  const std::optional<std::int64_t> createdAt = CalendarToUnixSeconds(created);
+  if (!createdAt) return std::nullopt;
+  const std::int64_t now = platform.time();
+  return now > *createdAt ? now - *createdAt : 0;
+}
+
+}  // namespace
+
+void MeasureRunTimes(Platform& platform, Inventory& inventory) {
+  inventory.companionPid = 0;
+  const std::size_t count =
+      std::min<std::size_t>(inventory.processCount, inventory.processTable.size());
+  for (std::size_t k = 0; k < count; ++k) {
+    ProcessRecord& slot = inventory.processTable[k];
+    if (slot.pid == 0) continue;
+    const Handle process = platform.OpenProcess(kQueryAccess, false, slot.pid);
+    if (process != Handle::kNull) {
+      if (const auto runTime = RunTimeOf(platform, process)) slot.runTime = *runTime;
+      platform.CloseHandle(process);
+      UpperCaseInPlace(slot.name);
+      if (slot.name == kCompanionName) inventory.companionPid = slot.pid;
+    }
+    platform.Sleep(0);
+  }
+}
+
+}  // namespace zw

@@ -1,0 +1,137 @@
+#include "platform/common/profile_reader.h"
+
+#include <algorithm>
+
+namespace zw {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+enum class LineKind { kIgnored, kSection, kKey };
+
+struct ProfileLine {
+  LineKind kind = LineKind::kIgnored;
+  // Section or key name: trimmed, then cut at the first NUL.
+  std::string_view name;
+  // A key's value (trimmed, not yet cut at a NUL); absent without "=".
+  std::optional<std::string_view> value;
+};
+
+// ^Z counts as a blank because DOS editors appended it as an end-of-file mark.
+bool IsBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1a';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Blanks go first: a NUL is not a blank, so "ab \0" keeps its inner space.
+std::string_view CutAtNul(std::string_view s) {
+  return s.substr(0, s.find('\0'));
+}
+
+std::string_view CleanName(std::string_view raw) {
+  return CutAtNul(Trim(raw));
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
+// One pair of equal quotes enclosing the whole text; a lone quote stays.
+std::string_view Unquote(std::string_view s) {
+  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') &&
+      s.back() == s.front()) {
+    return s.substr(1, s.size() - 2);
+  }
+  return s;
+}
+
+// Removes and returns the first line of `rest`, without its terminator.
+std::string_view TakeLine(std::string_view& rest) {
+  const std::size_t end = rest.find_first_of("\r\n");
+  const std::string_view line = rest.substr(0, end);
+  rest = end == std::string_view::npos ? std::string_view()
+                                       : rest.substr(end + 1);
+  return line;
+}
+
+ProfileLine ParseLine(std::string_view raw) {
+  const std::string_view line = Trim(raw);
+  ProfileLine parsed;
+  if (line.empty() || line.front() == ';') return parsed;
+  const std::size_t close = line.rfind(']');
+  if (line.front() == '[' && close != std::string_view::npos) {
+    parsed.kind = LineKind::kSection;
+    parsed.name = CleanName(line.substr(1, close - 1));
+    return parsed;
+  }
+  parsed.kind = LineKind::kKey;
+  const std::size_t equals = line.find('=');
+  parsed.name = CleanName(line.substr(0, equals));
+  if (equals != std::string_view::npos) {
+    parsed.value = Trim(line.substr(equals + 1));
+  }
+  return parsed;
+}
+
+}  // namespace
+
+std::optional<std::string> FindProfileValue(std::string_view text,
+                                            std::string_view section,
+                                            std::string_view key) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  const std::string_view wantedSection = CleanName(section);
+  const std::string_view wantedKey = CleanName(key);
+  // The lines before the first header belong to the unnamed section.
+  bool inWantedSection = wantedSection.empty();
+  while (!text.empty()) {
+    const ProfileLine line = ParseLine(TakeLine(text));
+    if (line.kind == LineKind::kSection) {
+      // Leaving the first section of the name ends the search.
+      if (inWantedSection) return std::nullopt;
+      inWantedSection = EqualsIgnoreCase(line.name, wantedSection);
+    } else if (line.kind == LineKind::kKey && inWantedSection &&
+               EqualsIgnoreCase(line.name, wantedKey)) {
+      if (!line.value) return std::nullopt;
+      return std::string(Unquote(CutAtNul(*line.value)));
+    }
+  }
+  return std::nullopt;
+}
+
+std::uint32_t ReadProfileString(std::optional<std::string_view> text,
+                                std::string_view section, std::string_view key,
+                                const char* defaultValue, char* buffer,
+                                std::uint32_t size) {
+  if (size == 0) return 0;
+  std::optional<std::string> found;
+  if (text) found = FindProfileValue(*text, section, key);
+  std::string_view result;
+  if (found) {
+    result = *found;
+  } else {
+    std::string_view fallback = defaultValue ? defaultValue : "";
+    // Trailing spaces go, but an all-space default keeps its first one.
+    while (fallback.size() > 1 && fallback.back() == ' ') {
+      fallback.remove_suffix(1);
+    }
+    result = Unquote(fallback);
+  }
+  const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
+  std::copy_n(result.data(), count, buffer);
+  buffer[count] = '\0';
+  return static_cast<std::uint32_t>(count);
+}
+
+}  // namespace zw

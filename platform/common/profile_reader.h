@@ -1,0 +1,49 @@
+// Reads values from the text of a Windows profile (INI) file, for backends
+// that have no GetPrivateProfileStringA of their own. The rules are those of
+// the Windows reader, so a watch list behaves the same on every platform:
+//
+//  - a UTF-8 byte-order mark at the very start is skipped; every other byte
+//    is passed through unchanged (no code-page conversion);
+//  - CR and LF each end a line (so CRLF does too);
+//  - blanks around lines, section names, keys and values are dropped; a
+//    blank is a space, tab, LF, VT, FF, CR or the DOS end-of-file mark ^Z;
+//  - "[name]" opens a section; the name runs to the last "]" of the line,
+//    and a line starting with "[" but holding no "]" is an ordinary key line;
+//  - lines before the first section header form a section with the empty
+//    name;
+//  - a line starting with ";" is a comment;
+//  - names compare case-insensitively in ASCII only;
+//  - only the first section of a name is searched, and the first line of a
+//    key in it decides: a key line without "=" has no value;
+//  - a NUL byte ends a name or value, as it would in a C string.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zw {
+
+/// The value of `key` in the first section named `section` of the profile
+/// `text`, as GetPrivateProfileStringA reports it given room enough: with
+/// one pair of matching quotes around the whole value removed. nullopt when
+/// the section or key is missing or the key line has no "=" (a line "key ="
+/// has the empty value). `section` and `key` lose their surrounding blanks
+/// before the comparison.
+std::optional<std::string> FindProfileValue(std::string_view text,
+                                            std::string_view section,
+                                            std::string_view key);
+
+/// GetPrivateProfileStringA's result for a file whose content is `text`
+/// (nullopt: no such file). Writes the value of `key`, or else
+/// `defaultValue` (nullptr: empty) without its trailing spaces and one pair
+/// of surrounding quotes, cut to `size` - 1 bytes and zero-terminated, into
+/// `buffer`. Returns the number of bytes copied without the terminator.
+/// With `size` 0 nothing is written and 0 is returned.
+std::uint32_t ReadProfileString(std::optional<std::string_view> text,
+                                std::string_view section, std::string_view key,
+                                const char* defaultValue, char* buffer,
+                                std::uint32_t size);
+
+}  // namespace zw

@@ -1,0 +1,119 @@
+#include "platform/linux/command_line.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace zw::posix {
+namespace {
+
+constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
+constexpr std::uint32_t kErrorGenFailure = 31;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorFilenameExcedRange = 206;
+constexpr std::uint32_t kErrorBadExeFormat = 193;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+
+// Consumes the run of backslashes at `*at` and appends what it stands for;
+// an escaped quote after it is consumed too, a quoting one is left.
+void TakeBackslashes(std::string_view line, std::size_t* at, std::string* word) {
+  const std::size_t first = *at;
+  while (*at < line.size() && line[*at] == '\\') ++*at;
+  const std::size_t count = *at - first;
+  if (*at >= line.size() || line[*at] != '"') {
+    word->append(count, '\\');
+    return;
+  }
+  word->append(count / 2, '\\');
+  if (count % 2 == 1) {
+    word->push_back('"');
+    ++*at;
+  }
+}
+
+std::string JoinPath(std::string_view directory, std::string_view name) {
+  std::string path(directory);
+  if (!path.ends_with('/')) path.push_back('/');
+  path.append(name);
+  return path;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const char c = line[at];
+    if (!quoted && (c == ' ' || c == '\t')) {
+      if (inWord) words.push_back(std::exchange(word, {}));
+      inWord = false;
+      ++at;
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      TakeBackslashes(line, &at, &word);
+    } else if (c == '"') {
+      quoted = !quoted;
+      ++at;
+    } else {
+      word.push_back(c);
+      ++at;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+std::optional<std::string> ResolveProgram(
+    std::string_view name, std::string_view ownDirectory,
+    std::string_view searchPath,
+    const std::function<bool(const std::string&)>& isExecutable) {
+  if (name.empty()) return std::nullopt;
+  if (name.find('/') != std::string_view::npos) return std::string(name);
+  if (!ownDirectory.empty()) {
+    std::string candidate = JoinPath(ownDirectory, name);
+    if (isExecutable(candidate)) return candidate;
+  }
+  std::size_t at = 0;
+  while (at <= searchPath.size()) {
+    std::size_t end = searchPath.find(':', at);
+    if (end == std::string_view::npos) end = searchPath.size();
+    const std::string_view directory = searchPath.substr(at, end - at);
+    at = end + 1;
+    if (directory.empty()) continue;
+    std::string candidate = JoinPath(directory, name);
+    if (isExecutable(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::uint32_t ErrnoToWin32(int error) {
+  switch (error) {
+    case 0: return kErrorSuccess;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR:
+    case ELOOP: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return kErrorAccessDenied;
+    case ENOMEM:
+    case EAGAIN: return kErrorNotEnoughMemory;
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENAMETOOLONG: return kErrorFilenameExcedRange;
+    case ENOEXEC: return kErrorBadExeFormat;
+    case ETXTBSY: return kErrorSharingViolation;
+    case ESRCH:
+    case EINVAL:
+    case E2BIG: return kErrorInvalidParameter;
+    default: return kErrorGenFailure;
+  }
+}
+
+}  // namespace zw::posix

@@ -1,0 +1,33 @@
+// Turning a command line into a program path and its arguments, the way a
+// bare command is understood by the platform the tool's interface comes
+// from; pure, so the lookup order is testable without a file system.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zw::posix {
+
+/// Words of `line`: blanks and tabs separate them; double quotes group
+/// blanks into a word and are removed; 2n backslashes before a quote stand
+/// for n backslashes, 2n+1 for n and a literal quote; other backslashes are
+/// literal.
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+/// Where program `name` is found. A name with a '/' is used as it is;
+/// otherwise the directory `ownDirectory` is tried first, then each entry of
+/// the colon-separated `searchPath` (empty entries skipped). A candidate
+/// counts when `isExecutable` says so. nullopt when none does.
+std::optional<std::string> ResolveProgram(
+    std::string_view name, std::string_view ownDirectory,
+    std::string_view searchPath,
+    const std::function<bool(const std::string&)>& isExecutable);
+
+/// The Win32 error code closest to errno value `error`.
+std::uint32_t ErrnoToWin32(int error);
+
+}  // namespace zw::posix

@@ -1,0 +1,441 @@
+#include "platform/linux/linux_platform.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "platform/common/file_time.h"
+#include "platform/common/perf_data_builder.h"
+#include "platform/common/profile_reader.h"
+#include "platform/common/utf16.h"
+#include "platform/linux/command_line.h"
+#include "platform/linux/profile_file.h"
+#include "platform/linux/spawn.h"
+#include "platform/perf_layout.h"
+
+namespace zw {
+namespace {
+
+constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr std::uint32_t kErrorRpcServerUnavailable = 1722;
+
+// The pseudo handle of the calling process, the same value as on the
+// platform the interface comes from; it is never in the handle table.
+constexpr auto kCurrentProcess = static_cast<Handle>(~std::uintptr_t{0});
+// The pid the platform's own process list gives to the idle process twice.
+constexpr std::uint32_t kReservedPid = 0xFFFFFFFE;
+// The identifier the platform gives to SeDebugPrivilege.
+constexpr Luid kDebugPrivilege{20, 0};
+constexpr std::string_view kDebugPrivilegeName = "SeDebugPrivilege";
+constexpr std::size_t kStatusLimit = 64 * 1024;
+
+std::int64_t Nanoseconds(clockid_t clock) {
+  timespec now{};
+  ::clock_gettime(clock, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// The error OpenProcess reports: the platform says "invalid parameter" for
+// any pid that names no running process.
+std::uint32_t OpenError(int error) {
+  if (error == ENOENT || error == ESRCH || error == EINVAL) {
+    return kErrorInvalidParameter;
+  }
+  return posix::ErrnoToWin32(error);
+}
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+std::string OwnDirectory() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) return {};
+  const std::string_view exe(path, static_cast<std::size_t>(length));
+  const std::size_t slash = exe.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(exe.substr(0, slash == 0 ? 1 : slash));
+}
+
+std::string SearchPath() {
+  if (const char* path = std::getenv("PATH")) return path;
+  // No PATH at all: the system's default, as execvp would use.
+  char fallback[256];
+  const std::size_t length = ::confstr(_CS_PATH, fallback, sizeof fallback);
+  return length > 0 && length <= sizeof fallback ? fallback : "/bin:/usr/bin";
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeNativePlatform() {
+  return std::make_unique<LinuxPlatform>();
+}
+
+LinuxPlatform::LinuxPlatform() {
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  if (ticks > 0) ticksPerSecond_ = static_cast<std::uint64_t>(ticks);
+}
+
+// Children still running are left alone; once this process is gone they
+// belong to whoever reaps orphans.
+LinuxPlatform::~LinuxPlatform() { posix::ReapEnded(&startedChildren_); }
+
+bool LinuxPlatform::Fail(std::uint32_t error) {
+  lastError_ = error;
+  return false;
+}
+
+std::uint32_t LinuxPlatform::GetLastError() { return lastError_; }
+
+char LinuxPlatform::PathSeparator() const { return '/'; }
+
+std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size,
+                                                  char* buffer) {
+  std::string cwd(256, '\0');
+  while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+    if (errno != ERANGE) {
+      lastError_ = posix::ErrnoToWin32(errno);
+      return 0;
+    }
+    cwd.resize(cwd.size() * 2);
+  }
+  cwd.resize(std::strlen(cwd.c_str()));
+  // A path is far shorter than 4 GiB; PATH_MAX bounds what getcwd gives.
+  const auto needed = static_cast<std::uint32_t>(cwd.size() + 1);
+  if (buffer == nullptr || needed > size) return needed;
+  std::memcpy(buffer, cwd.c_str(), needed);
+  return static_cast<std::uint32_t>(cwd.size());
+}
+
+std::uint32_t LinuxPlatform::GetPrivateProfileStringA(
+    const char* section, const char* key, const char* defaultValue,
+    char* buffer, std::uint32_t size, const char* fileName) {
+  if (buffer == nullptr || size == 0) return 0;
+  // Listing sections or keys (a null name) is not offered: the default is
+  // what such a caller gets.
+  if (section == nullptr || key == nullptr) {
+    return ReadProfileString(std::nullopt, "", "", defaultValue, buffer, size);
+  }
+  const std::optional<std::string> content = posix::ReadProfileFile(fileName);
+  std::optional<std::string_view> text;
+  if (content) text = *content;
+  return ReadProfileString(text, section, key, defaultValue, buffer, size);
+}
+
+Handle LinuxPlatform::GetCurrentProcess() { return kCurrentProcess; }
+
+bool LinuxPlatform::OpenProcessToken(Handle process, std::uint32_t,
+                                     Handle* token) {
+  if (token == nullptr) return Fail(kErrorInvalidParameter);
+  if (process != kCurrentProcess) {
+    const HandleEntry* entry = FindHandle(process);
+    if (entry == nullptr || entry->kind != HandleKind::kProcess) {
+      return Fail(kErrorInvalidHandle);
+    }
+  }
+  *token = AddHandle({HandleKind::kToken, {}});
+  return true;
+}
+
+bool LinuxPlatform::LookupPrivilegeValueA(const char* systemName,
+                                          const char* name, Luid* luid) {
+  if (name == nullptr || luid == nullptr) return Fail(kErrorInvalidParameter);
+  if (systemName != nullptr && *systemName != '\0') {
+    return Fail(kErrorRpcServerUnavailable);
+  }
+  if (!EqualIgnoringAsciiCase(name, kDebugPrivilegeName)) {
+    return Fail(kErrorNoSuchPrivilege);
+  }
+  *luid = kDebugPrivilege;
+  return true;
+}
+
+bool LinuxPlatform::AdjustTokenPrivileges(Handle token,
+                                          bool disableAllPrivileges,
+                                          const Luid& luid,
+                                          std::uint32_t attributes) {
+  const HandleEntry* entry = FindHandle(token);
+  if (entry == nullptr || entry->kind != HandleKind::kToken) {
+    return Fail(kErrorInvalidHandle);
+  }
+  const bool enabling = !disableAllPrivileges &&
+                        (attributes & kSePrivilegeEnabled) != 0;
+  const bool isDebug = luid.lowPart == kDebugPrivilege.lowPart &&
+                       luid.highPart == kDebugPrivilege.highPart;
+  // The call works either way; whether the privilege was given shows in
+  // the last error, as the platform reports it.
+  lastError_ = !enabling || (isDebug && MayControlOtherUsers())
+                   ? kErrorSuccess
+                   : kErrorNotAllAssigned;
+  return true;
+}
+
+// Signalling and inspecting other users' processes is what the debug
+// privilege grants; here that takes root or CAP_KILL.
+bool LinuxPlatform::MayControlOtherUsers() {
+  if (::geteuid() == 0) return true;
+  std::string status;
+  if (posix::ReadFileAt(AT_FDCWD, "/proc/self/status", kStatusLimit,
+                        &status) != 0) {
+    return false;
+  }
+  return posix::EffectiveCapKill(status).value_or(false);
+}
+
+std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key,
+                                             const char* valueName,
+                                             std::uint8_t* data,
+                                             std::uint32_t* size) {
+  if (key != RegistryKey::kPerformanceData) return kErrorInvalidHandle;
+  if (valueName == nullptr ||
+      std::string_view(valueName) != perf::kProcessObjectValueName) {
+    return kErrorFileNotFound;
+  }
+  if (size == nullptr) return kErrorInvalidParameter;
+  // One snapshot serves every retry of the caller's grow-and-retry loop,
+  // until the key is closed.
+  if (!snapshot_) {
+    if (const std::int32_t error = BuildSnapshot(); error != 0) return error;
+  }
+  if (data == nullptr || snapshot_->size() > *size) return kErrorMoreData;
+  std::memcpy(data, snapshot_->data(), snapshot_->size());
+  *size = static_cast<std::uint32_t>(snapshot_->size());
+  return kErrorSuccess;
+}
+
+std::int32_t LinuxPlatform::BuildSnapshot() {
+  // Commands started earlier that have ended are reaped first, so they do
+  // not linger in the list as zombies.
+  posix::ReapEnded(&startedChildren_);
+  std::vector<PerfProcess> processes;
+  const int error = reader_.ListProcesses(&processes);
+  if (error != 0) return static_cast<std::int32_t>(posix::ErrnoToWin32(error));
+  snapshot_ = BuildProcessPerfData(processes);
+  return kErrorSuccess;
+}
+
+std::int32_t LinuxPlatform::RegCloseKey(RegistryKey key) {
+  if (key != RegistryKey::kPerformanceData) return kErrorInvalidHandle;
+  snapshot_.reset();
+  return kErrorSuccess;
+}
+
+int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength,
+                                       char* out, int outSize) {
+  std::uint32_t error = 0;
+  const int written = WideCharToUtf8(wide, wideLength, out, outSize, &error);
+  if (written == 0) lastError_ = error;
+  return written;
+}
+
+Handle LinuxPlatform::OpenProcess(std::uint32_t, bool,
+                                  std::uint32_t processId) {
+  if (processId == 0 || processId == kReservedPid) {
+    Fail(kErrorInvalidParameter);
+    return Handle::kNull;
+  }
+  int error = 0;
+  const std::optional<ProcessIdentity> identity =
+      Identify(processId, &error, false);
+  if (!identity) {
+    Fail(OpenError(error));
+    return Handle::kNull;
+  }
+  return AddHandle({HandleKind::kProcess, *identity});
+}
+
+std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(
+    std::uint32_t pid, int* error, bool allowEnded) {
+  posix::ProcStat stat;
+  *error = reader_.ReadStat(pid, &stat);
+  if (*error != 0) return std::nullopt;
+  if (stat.pid != pid || (!allowEnded && !posix::IsRunningState(stat.state))) {
+    *error = ESRCH;
+    return std::nullopt;
+  }
+  // Both clocks are read together: their difference is the wall time of
+  // boot, free of the rounding of the whole-second btime.
+  const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
+  const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
+  const std::optional<FileTime> creation = posix::StartTicksToFileTime(
+      stat.startTicks, ticksPerSecond_, realtime, boottime);
+  if (!creation) {
+    *error = EINVAL;
+    return std::nullopt;
+  }
+  return ProcessIdentity{pid, stat.startTicks, *creation,
+                         posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_),
+                         posix::TicksTo100ns(stat.userTicks, ticksPerSecond_)};
+}
+
+// CPU times are brought up to date only while the pid still names the same
+// process; afterwards the last ones seen stand.
+void LinuxPlatform::RefreshTimes(ProcessIdentity* process) {
+  posix::ProcStat stat;
+  if (reader_.ReadStat(process->pid, &stat) != 0 ||
+      stat.startTicks != process->startTicks) {
+    return;
+  }
+  process->kernel = posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_);
+  process->user = posix::TicksTo100ns(stat.userTicks, ticksPerSecond_);
+}
+
+bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation,
+                                    FileTime* exit, FileTime* kernel,
+                                    FileTime* user) {
+  if (!creation || !exit || !kernel || !user) {
+    return Fail(kErrorInvalidParameter);
+  }
+  ProcessIdentity current;
+  ProcessIdentity* identity = &current;
+  if (process == kCurrentProcess) {
+    int error = 0;
+    const auto self =
+        Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
+    if (!self) return Fail(posix::ErrnoToWin32(error));
+    current = *self;
+  } else {
+    HandleEntry* entry = FindHandle(process);
+    if (entry == nullptr || entry->kind != HandleKind::kProcess) {
+      return Fail(kErrorInvalidHandle);
+    }
+    identity = &entry->process;
+    RefreshTimes(identity);
+  }
+  *creation = identity->creation;
+  *exit = 0;
+  *kernel = identity->kernel;
+  *user = identity->user;
+  return true;
+}
+
+bool LinuxPlatform::FileTimeToSystemTime(FileTime fileTime,
+                                         SystemTime* systemTime) {
+  if (systemTime == nullptr) return Fail(kErrorInvalidParameter);
+  if (!FileTimeToCalendar(fileTime, systemTime)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  return true;
+}
+
+Handle LinuxPlatform::AddHandle(const HandleEntry& entry) {
+  // Multiples of four, like the platform's own handle values.
+  nextHandle_ += 4;
+  handles_.emplace(nextHandle_, entry);
+  return static_cast<Handle>(nextHandle_);
+}
+
+LinuxPlatform::HandleEntry* LinuxPlatform::FindHandle(Handle handle) {
+  const auto found = handles_.find(static_cast<std::uintptr_t>(handle));
+  return found == handles_.end() ? nullptr : &found->second;
+}
+
+bool LinuxPlatform::CloseHandle(Handle handle) {
+  if (handle == kCurrentProcess) return true;
+  if (handles_.erase(static_cast<std::uintptr_t>(handle)) == 0) {
+    return Fail(kErrorInvalidHandle);
+  }
+  return true;
+}
+
+bool LinuxPlatform::CreateProcessA(const char* applicationName,
+                                   char* commandLine, bool, std::uint32_t,
+                                   const StartupInfo&,
+                                   ProcessInformation* processInformation) {
+  posix::ReapEnded(&startedChildren_);
+  if (processInformation == nullptr ||
+      (applicationName == nullptr && commandLine == nullptr)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  std::vector<std::string> args =
+      posix::SplitCommandLine(commandLine != nullptr ? commandLine : "");
+  std::optional<std::string> program;
+  if (applicationName != nullptr) {
+    // An explicit program is taken as it is, never searched for.
+    program = applicationName;
+    if (args.empty()) args.emplace_back(applicationName);
+  } else if (!args.empty()) {
+    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(),
+                                    IsExecutableFile);
+  }
+  if (!program) return Fail(kErrorFileNotFound);
+  const posix::StartResult started = posix::StartProgram(*program, args);
+  if (started.pid < 0) return Fail(posix::ErrnoToWin32(started.error));
+  startedChildren_.push_back(started.pid);
+  RecordStarted(started.pid, processInformation);
+  return true;
+}
+
+// A started command may already have ended (it is not reaped yet, so its
+// start time is still there to pin it).
+void LinuxPlatform::RecordStarted(int pid, ProcessInformation* info) {
+  const auto id = static_cast<std::uint32_t>(pid);
+  int error = 0;
+  ProcessIdentity identity =
+      Identify(id, &error, true).value_or(ProcessIdentity{id, 0, 0, 0, 0});
+  info->process = AddHandle({HandleKind::kProcess, identity});
+  info->thread = AddHandle({HandleKind::kThread, identity});
+  info->processId = id;
+  info->threadId = id;  // the first thread's id is the process id
+}
+
+void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
+  if (milliseconds == 0) {
+    ::sched_yield();
+  } else {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1'000'000};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+  posix::ReapEnded(&startedChildren_);
+}
+
+std::uint32_t LinuxPlatform::GetCurrentProcessId() {
+  return static_cast<std::uint32_t>(::getpid());
+}
+
+std::int64_t LinuxPlatform::time() { return ::time(nullptr); }
+
+// There is no window system to ask: no windows, and none can be described.
+bool LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>&) {
+  return true;
+}
+
+std::uint32_t LinuxPlatform::GetWindowThreadProcessId(WindowHandle,
+                                                      std::uint32_t* processId) {
+  if (processId != nullptr) *processId = 0;
+  lastError_ = kErrorInvalidWindowHandle;
+  return 0;
+}
+
+int LinuxPlatform::GetWindowTextA(WindowHandle, char* buffer, int maxCount) {
+  if (buffer != nullptr && maxCount > 0) buffer[0] = '\0';
+  lastError_ = kErrorInvalidWindowHandle;
+  return 0;
+}
+
+}  // namespace zw

@@ -1,0 +1,100 @@
+// The Linux backend of zw::Platform: processes from /proc, the watch list
+// from the file system, commands started with fork and exec. All state
+// (handles, the cached snapshot, started children) lives in the object.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/linux/proc_files.h"
+#include "platform/platform.h"
+
+namespace zw {
+
+class LinuxPlatform : public Platform {
+ public:
+  LinuxPlatform();
+  ~LinuxPlatform() override;
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  char PathSeparator() const override;
+  std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                         const char* defaultValue, char* buffer,
+                                         std::uint32_t size,
+                                         const char* fileName) override;
+  Handle GetCurrentProcess() override;
+  bool OpenProcessToken(Handle process, std::uint32_t desiredAccess,
+                        Handle* token) override;
+  bool LookupPrivilegeValueA(const char* systemName, const char* name,
+                             Luid* luid) override;
+  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                             const Luid& luid,
+                             std::uint32_t attributes) override;
+  std::uint32_t GetLastError() override;
+  std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName,
+                                std::uint8_t* data,
+                                std::uint32_t* size) override;
+  std::int32_t RegCloseKey(RegistryKey key) override;
+  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
+                          int outSize) override;
+  Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
+                     std::uint32_t processId) override;
+  bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
+                       FileTime* kernel, FileTime* user) override;
+  bool FileTimeToSystemTime(FileTime fileTime,
+                            SystemTime* systemTime) override;
+  bool CloseHandle(Handle handle) override;
+  bool CreateProcessA(const char* applicationName, char* commandLine,
+                      bool inheritHandles, std::uint32_t creationFlags,
+                      const StartupInfo& startupInfo,
+                      ProcessInformation* processInformation) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::int64_t time() override;
+  bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window,
+                                         std::uint32_t* processId) override;
+  int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+
+ private:
+  // A process as it was when opened: the pid together with its start time
+  // names one process even after the pid has been reused.
+  struct ProcessIdentity {
+    std::uint32_t pid = 0;
+    std::uint64_t startTicks = 0;
+    FileTime creation = 0;
+    FileTime kernel = 0;
+    FileTime user = 0;
+  };
+  enum class HandleKind { kProcess, kThread, kToken };
+  struct HandleEntry {
+    HandleKind kind = HandleKind::kProcess;
+    ProcessIdentity process;
+  };
+
+  bool Fail(std::uint32_t error);
+  Handle AddHandle(const HandleEntry& entry);
+  HandleEntry* FindHandle(Handle handle);
+  // `allowEnded` admits a process that has ended but is not reaped yet.
+  std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error,
+                                          bool allowEnded);
+  void RefreshTimes(ProcessIdentity* process);
+  bool MayControlOtherUsers();
+  std::int32_t BuildSnapshot();
+  void RecordStarted(int pid, ProcessInformation* info);
+
+  std::uint32_t lastError_ = 0;
+  std::uint64_t ticksPerSecond_ = 100;
+  std::uintptr_t nextHandle_ = 0;
+  std::unordered_map<std::uintptr_t, HandleEntry> handles_;
+  std::optional<std::vector<std::uint8_t>> snapshot_;
+  std::vector<int> startedChildren_;
+  posix::ProcReader reader_;
+};
+
+}  // namespace zw

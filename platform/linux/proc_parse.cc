@@ -1,0 +1,174 @@
+#include "platform/linux/proc_parse.h"
+
+#include <charconv>
+
+#include "platform/common/file_time.h"
+
+namespace zw::posix {
+namespace {
+
+constexpr std::int64_t kTicks100nsPerSecond = 10'000'000;
+
+// Fields after the comm, counted from field 3 (state) as index 0.
+constexpr std::size_t kUserTicksIndex = 14 - 3;
+constexpr std::size_t kKernelTicksIndex = 15 - 3;
+constexpr std::size_t kStartTicksIndex = 22 - 3;
+
+template <typename T>
+bool ParseUnsigned(std::string_view text, T* value) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+  return ec == std::errc() && ptr == end;
+}
+
+// The first `count` blank-separated fields of `rest`; fewer when it ends.
+std::vector<std::string_view> Fields(std::string_view rest, std::size_t count) {
+  std::vector<std::string_view> fields;
+  fields.reserve(count);
+  std::size_t at = 0;
+  while (fields.size() < count && at < rest.size()) {
+    if (rest[at] == ' ' || rest[at] == '\n') {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\n') ++end;
+    fields.push_back(rest.substr(at, end - at));
+    at = end;
+  }
+  return fields;
+}
+
+}  // namespace
+
+std::optional<ProcStat> ParseStat(std::string_view bytes) {
+  // The comm may itself hold blanks and parentheses; it runs from the first
+  // '(' to the last ')', which the kernel writes right after it.
+  const std::size_t open = bytes.find('(');
+  const std::size_t close = bytes.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos ||
+      close < open || open == 0 || bytes[open - 1] != ' ') {
+    return std::nullopt;
+  }
+  ProcStat stat;
+  if (!ParseUnsigned(bytes.substr(0, open - 1), &stat.pid)) return std::nullopt;
+  stat.comm = bytes.substr(open + 1, close - open - 1);
+  const std::vector<std::string_view> fields =
+      Fields(bytes.substr(close + 1), kStartTicksIndex + 1);
+  if (fields.size() <= kStartTicksIndex || fields[0].size() != 1) {
+    return std::nullopt;
+  }
+  stat.state = fields[0][0];
+  if (!ParseUnsigned(fields[kUserTicksIndex], &stat.userTicks) ||
+      !ParseUnsigned(fields[kKernelTicksIndex], &stat.kernelTicks) ||
+      !ParseUnsigned(fields[kStartTicksIndex], &stat.startTicks)) {
+    return std::nullopt;
+  }
+  return stat;
+}
+
+bool IsRunningState(char state) {
+  return state != 'Z' && state != 'X' && state != 'x';
+}
+
+std::optional<std::uint32_t> ParsePidName(std::string_view name) {
+  if (name.empty() || name[0] == '0') return std::nullopt;
+  for (char c : name) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  std::uint32_t pid = 0;
+  if (!ParseUnsigned(name, &pid)) return std::nullopt;
+  return pid;
+}
+
+std::vector<std::string_view> SplitCmdline(std::string_view bytes) {
+  std::vector<std::string_view> words;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t end = bytes.find('\0', at);
+    if (end == std::string_view::npos) end = bytes.size();
+    words.push_back(bytes.substr(at, end - at));
+    at = end + 1;
+  }
+  return words;
+}
+
+std::string_view BaseName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view StripExtension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return name;
+  return name.substr(0, dot);
+}
+
+bool CommMayBeCut(std::string_view comm) {
+  return comm.size() >= kCommCutLength;
+}
+
+std::string_view ProgramName(std::string_view comm,
+                             std::string_view cmdline) {
+  if (!CommMayBeCut(comm)) return comm;
+  for (std::string_view word : SplitCmdline(cmdline)) {
+    const std::string_view base = BaseName(word);
+    if (base.starts_with(comm)) return base;
+  }
+  return comm;
+}
+
+std::string_view InstanceName(std::string_view comm, std::string_view cmdline) {
+  return StripExtension(ProgramName(comm, cmdline));
+}
+
+std::optional<bool> EffectiveCapKill(std::string_view status) {
+  constexpr std::string_view kKey = "CapEff:";
+  constexpr std::uint64_t kCapKillBit = std::uint64_t{1} << 5;
+  std::size_t at = 0;
+  while (at < status.size()) {
+    std::size_t end = status.find('\n', at);
+    if (end == std::string_view::npos) end = status.size();
+    std::string_view line = status.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(kKey)) continue;
+    line.remove_prefix(kKey.size());
+    while (!line.empty() && (line[0] == '\t' || line[0] == ' ')) {
+      line.remove_prefix(1);
+    }
+    std::uint64_t mask = 0;
+    const char* last = line.data() + line.size();
+    const auto [ptr, ec] = std::from_chars(line.data(), last, mask, 16);
+    if (line.empty() || ec != std::errc() || ptr != last) return std::nullopt;
+    return (mask & kCapKillBit) != 0;
+  }
+  return std::nullopt;
+}
+
+FileTime TicksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {
+  if (ticksPerSecond == 0) return 0;
+  // Whole seconds first, so that large tick counts cannot overflow.
+  return ticks / ticksPerSecond * kTicks100nsPerSecond +
+         ticks % ticksPerSecond * kTicks100nsPerSecond / ticksPerSecond;
+}
+
+std::optional<FileTime> StartTicksToFileTime(std::uint64_t startTicks,
+                                             std::uint64_t ticksPerSecond,
+                                             std::int64_t realtimeNs,
+                                             std::int64_t boottimeNs) {
+  if (ticksPerSecond == 0) return std::nullopt;
+  const std::int64_t bootWall100ns = (realtimeNs - boottimeNs) / 100;
+  const std::int64_t unix100ns =
+      bootWall100ns +
+      static_cast<std::int64_t>(TicksTo100ns(startTicks, ticksPerSecond));
+  std::int64_t seconds = unix100ns / kTicks100nsPerSecond;
+  std::int64_t fraction = unix100ns % kTicks100nsPerSecond;
+  if (fraction < 0) {
+    fraction += kTicks100nsPerSecond;
+    --seconds;
+  }
+  return UnixToFileTime(seconds, static_cast<std::uint32_t>(fraction));
+}
+
+}  // namespace zw::posix

@@ -1,0 +1,86 @@
+#include "platform/linux/profile_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "platform/linux/proc_files.h"
+
+namespace zw::posix {
+namespace {
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+std::vector<std::string> ListDirectory(const std::string& directory) {
+  std::vector<std::string> names;
+  const std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir.get())) names.emplace_back(entry->d_name);
+  return names;
+}
+
+// Opens `path`, or its namesake in another letter case. -1 when neither.
+// Non-blocking, so that a FIFO in place of the file cannot hang the caller.
+int OpenProfile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  const std::size_t slash = path.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string base =
+      slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::optional<std::string> match =
+      PickCaseInsensitive(ListDirectory(directory), base);
+  if (!match) return -1;
+  return ::open((directory + '/' + *match).c_str(),
+                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+}  // namespace
+
+std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
+                                               std::string_view wanted) {
+  if (wanted.empty()) return std::nullopt;
+  std::sort(names.begin(), names.end());
+  for (std::string& name : names) {
+    if (EqualIgnoringCase(name, wanted)) return std::move(name);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadProfileFile(const char* fileName,
+                                           std::size_t limit) {
+  if (fileName == nullptr || *fileName == '\0') return std::nullopt;
+  const int fd = OpenProfile(fileName);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::string content;
+  // The size is checked up front so that a huge file costs no reading; the
+  // read is capped as well, for files that grow or do not report a size.
+  const bool tooLarge = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+                        static_cast<std::size_t>(info.st_size) > limit;
+  const int error = tooLarge ? EFBIG : ReadAll(fd, limit + 1, &content);
+  ::close(fd);
+  if (error != 0 || content.size() > limit) return std::nullopt;
+  return content;
+}
+
+}  // namespace zw::posix

@@ -1,0 +1,89 @@
+#include "platform/linux/spawn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zw::posix {
+namespace {
+
+// Between fork and exec only async-signal-safe calls are made: everything
+// the child needs is prepared by the parent beforehand.
+void MarkDescriptorsCloseOnExec(int openMax) {
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  for (int fd = 3; fd < openMax; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+[[noreturn]] void RunChild(const char* path, char* const* argv, int reportFd,
+                           int openMax) {
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  MarkDescriptorsCloseOnExec(openMax);
+  ::execve(path, argv, environ);
+  // The report pipe closes on a successful exec; reaching this point means
+  // the exec failed, and the parent waits for exactly this word.
+  const int error = errno;
+  [[maybe_unused]] const ssize_t written =
+      ::write(reportFd, &error, sizeof error);
+  ::_exit(127);
+}
+
+// True when the child reported an exec failure before the pipe closed.
+bool ReadExecError(int fd, int* error) {
+  ssize_t got = 0;
+  do {
+    got = ::read(fd, error, sizeof *error);
+  } while (got < 0 && errno == EINTR);
+  return got == static_cast<ssize_t>(sizeof *error);
+}
+
+void WaitFor(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+StartResult StartProgram(const std::string& path,
+                         const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const long openMax = ::sysconf(_SC_OPEN_MAX);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return {-1, errno};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    RunChild(path.c_str(), argv.data(), report[1],
+             openMax > 0 ? static_cast<int>(openMax) : 1024);
+  }
+  const int forkError = errno;
+  ::close(report[1]);
+  if (pid < 0) {
+    ::close(report[0]);
+    return {-1, forkError};
+  }
+  int execError = 0;
+  const bool failed = ReadExecError(report[0], &execError);
+  ::close(report[0]);
+  if (failed) {
+    WaitFor(pid);  // it exits right after reporting
+    return {-1, execError};
+  }
+  return {pid, 0};
+}
+
+void ReapEnded(std::vector<int>* children) {
+  std::erase_if(*children, [](int pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) != 0;
+  });
+}
+
+}  // namespace zw::posix

@@ -1,0 +1,192 @@
+// The operations the watchdog needs from the operating system, and nothing
+// more. They keep the names and the failure conventions of the Win32 API the
+// tool was first written against, so the Win32 backend forwards them 1:1 and
+// the Linux and scripted backends reproduce the same observable behaviour.
+//
+// No OS header may be included here: handles cross this boundary as opaque
+// values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace zw {
+
+/// A process, thread or access-token handle. kNull is "no handle".
+enum class Handle : std::uintptr_t { kNull = 0 };
+
+/// A top-level window. kNull is "no window".
+enum class WindowHandle : std::uintptr_t { kNull = 0 };
+
+/// The predefined registry keys the tool reads. Only the performance data.
+enum class RegistryKey { kPerformanceData };
+
+/// Locally unique identifier of a privilege.
+struct Luid {
+  std::uint32_t lowPart = 0;
+  std::int32_t highPart = 0;
+};
+
+/// 100-nanosecond intervals since 1601-01-01 00:00 UTC.
+using FileTime = std::uint64_t;
+
+/// A calendar record, as FileTimeToSystemTime fills it.
+struct SystemTime {
+  std::uint16_t year = 0;
+  std::uint16_t month = 0;  // 1..12
+  std::uint16_t dayOfWeek = 0;
+  std::uint16_t day = 0;  // 1..31
+  std::uint16_t hour = 0;
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
+  std::uint16_t milliseconds = 0;
+};
+
+/// The part of STARTUPINFOA the tool sets; everything else is zero.
+struct StartupInfo {
+  std::uint32_t cb = 0;
+  std::uint32_t flags = 0;
+  std::uint16_t showWindow = 0;
+};
+
+struct ProcessInformation {
+  Handle process = Handle::kNull;
+  Handle thread = Handle::kNull;
+  std::uint32_t processId = 0;
+  std::uint32_t threadId = 0;
+};
+
+inline constexpr std::int32_t kErrorSuccess = 0;
+inline constexpr std::int32_t kErrorFileNotFound = 2;
+inline constexpr std::int32_t kErrorAccessDenied = 5;
+inline constexpr std::int32_t kErrorInvalidHandle = 6;
+inline constexpr std::int32_t kErrorNotEnoughMemory = 8;
+inline constexpr std::int32_t kErrorInvalidParameter = 87;
+inline constexpr std::int32_t kErrorMoreData = 234;
+inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
+inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
+inline constexpr std::int32_t kErrorNoUnicodeTranslation = 1113;
+
+inline constexpr std::uint32_t kTokenQuery = 0x0008;
+inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
+inline constexpr std::uint32_t kProcessVmRead = 0x0010;
+inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
+inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
+inline constexpr std::uint16_t kSwShow = 5;
+
+/// Every operation the logic performs on the system. Failures follow the
+/// Win32 conventions: a zero/false/kNull result, with the reason available
+/// from GetLastError() until the next failing call.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  /// The directory separator of the platform's paths.
+  virtual char PathSeparator() const = 0;
+
+  /// Writes the current directory into `buffer` (of `size` bytes) and
+  /// returns its length without the terminator. When it does not fit,
+  /// returns the size needed including the terminator and leaves `buffer`
+  /// unspecified. 0 on failure.
+  virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size,
+                                             char* buffer) = 0;
+
+  /// Reads `key` of `section` from the profile file `fileName` into
+  /// `buffer` (of `size` bytes, at least 1), or `defaultValue` when the key
+  /// or file is missing, cut to size - 1 characters and zero-terminated.
+  /// Returns the number of characters copied. Never fails otherwise.
+  virtual std::uint32_t GetPrivateProfileStringA(const char* section,
+                                                 const char* key,
+                                                 const char* defaultValue,
+                                                 char* buffer,
+                                                 std::uint32_t size,
+                                                 const char* fileName) = 0;
+
+  /// Pseudo handle of the calling process; never fails.
+  virtual Handle GetCurrentProcess() = 0;
+
+  /// Opens the access token of `process`. false on failure.
+  virtual bool OpenProcessToken(Handle process, std::uint32_t desiredAccess,
+                                Handle* token) = 0;
+
+  /// Looks up the identifier of privilege `name` on `systemName` (nullptr:
+  /// the local system). false on failure.
+  virtual bool LookupPrivilegeValueA(const char* systemName, const char* name,
+                                     Luid* luid) = 0;
+
+  /// Sets the attributes of one privilege in `token`. Returns true when the
+  /// call itself worked; last error kErrorNotAllAssigned when the privilege
+  /// could not be given, 0 when it was.
+  virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
+                                     const Luid& luid,
+                                     std::uint32_t attributes) = 0;
+
+  virtual std::uint32_t GetLastError() = 0;
+
+  /// Reads value `valueName` of `key` into `data` (capacity `*size`).
+  /// Returns 0 and sets `*size` to the bytes written; kErrorMoreData when
+  /// the value does not fit (the caller grows the buffer and asks again);
+  /// another Win32 error code on failure.
+  virtual std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName,
+                                        std::uint8_t* data,
+                                        std::uint32_t* size) = 0;
+
+  virtual std::int32_t RegCloseKey(RegistryKey key) = 0;
+
+  /// Converts `wideLength` UTF-16 units (-1: up to and including the
+  /// terminator) to the ANSI code page, no default character. Returns the
+  /// bytes written (including a converted terminator), 0 on failure.
+  virtual int WideCharToMultiByte(const char16_t* wide, int wideLength,
+                                  char* out, int outSize) = 0;
+
+  /// kNull when the process is gone or may not be opened.
+  virtual Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
+                             std::uint32_t processId) = 0;
+
+  /// Creation, exit, kernel and user times of `process`. false on failure.
+  virtual bool GetProcessTimes(Handle process, FileTime* creation,
+                               FileTime* exit, FileTime* kernel,
+                               FileTime* user) = 0;
+
+  /// Calendar record (UTC) of `fileTime`. false when it is out of range.
+  virtual bool FileTimeToSystemTime(FileTime fileTime,
+                                    SystemTime* systemTime) = 0;
+
+  virtual bool CloseHandle(Handle handle) = 0;
+
+  /// Starts `commandLine` (writable, as the platform may modify it) without
+  /// waiting for it. With no `applicationName` the program is looked up by
+  /// the platform's rules for a bare command. false on failure.
+  virtual bool CreateProcessA(const char* applicationName, char* commandLine,
+                              bool inheritHandles, std::uint32_t creationFlags,
+                              const StartupInfo& startupInfo,
+                              ProcessInformation* processInformation) = 0;
+
+  /// Suspends the thread; 0 only yields the processor.
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+
+  /// The C library's time(): whole seconds since 1970-01-01 00:00 UTC.
+  virtual std::int64_t time() = 0;
+
+  /// Calls `callback` for every top-level window until it returns false.
+  virtual bool EnumWindows(
+      const std::function<bool(WindowHandle)>& callback) = 0;
+
+  /// Thread that created `window` (0 on failure); its process in
+  /// `*processId`.
+  virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window,
+                                                 std::uint32_t* processId) = 0;
+
+  /// Title of `window` into `buffer` (`maxCount` bytes including the
+  /// terminator). Returns its length, 0 when empty or on failure.
+  virtual int GetWindowTextA(WindowHandle window, char* buffer,
+                             int maxCount) = 0;
+};
+
+/// The backend of the platform the tool was built for.
+std::unique_ptr<Platform> MakeNativePlatform();
+
+}  // namespace zw

@@ -1,0 +1,140 @@
+// A platform for tests: process lists replayed snapshot by snapshot, a
+// virtual clock that Sleep advances, recorded command lines, and failures
+// injected on demand.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zw {
+
+struct ScriptedProcess {
+  std::uint32_t pid = 0;
+  std::u16string name;
+  /// Creation time as seconds since 1970 UTC.
+  std::int64_t startedAt = 0;
+  /// false: OpenProcess fails with access denied.
+  bool openable = true;
+  /// Replaces the creation time derived from startedAt (e.g. an
+  /// unconvertible value).
+  std::optional<FileTime> creationOverride;
+};
+
+struct ScriptedSnapshot {
+  std::vector<ScriptedProcess> processes;
+  /// Served instead of the block built from `processes`, when set.
+  std::optional<std::vector<std::uint8_t>> rawBlock;
+};
+
+struct ScriptedWindow {
+  WindowHandle window = WindowHandle::kNull;
+  std::uint32_t pid = 0;
+  std::string title;
+};
+
+/// The operations that can be made to fail.
+enum class ScriptedOp {
+  kGetCurrentDirectory,
+  kOpenProcessToken,
+  kLookupPrivilegeValue,
+  kAdjustTokenPrivileges,
+  kRegQueryValueEx,
+  kWideCharToMultiByte,
+  kOpenProcess,
+  kGetProcessTimes,
+  kFileTimeToSystemTime,
+  kCreateProcess,
+  kGetWindowThreadProcessId,
+};
+
+class ScriptedPlatform final : public Platform {
+ public:
+  // --- the script ---
+  char separator = '\\';
+  std::string currentDirectory = "C:\\WATCH";
+  /// Profile files by exact path.
+  std::map<std::string, std::string> files;
+  /// One per snapshot, in order; the last one is served again and again.
+  std::vector<ScriptedSnapshot> snapshots;
+  std::vector<ScriptedWindow> windows;
+  std::uint32_t currentProcessId = 4242;
+  /// Virtual wall clock, milliseconds since 1970 UTC.
+  std::int64_t nowMs = 1'700'000'000'000;
+  /// Error codes of the operations that fail, every time they are called.
+  std::map<ScriptedOp, std::uint32_t> failures;
+  /// When set, a started "kill <pid>" removes that process from every later
+  /// snapshot, as a real termination would.
+  bool killRemovesProcess = false;
+  /// Called after every Sleep, e.g. to edit the watch list while the tool
+  /// waits.
+  std::function<void(ScriptedPlatform&)> onSleep;
+  /// When set, answers every profile read instead of `files`; nullopt means
+  /// the key is missing.
+  std::function<std::optional<std::string>(std::string_view key)> profileHook;
+
+  // --- what happened ---
+  std::vector<std::string> commandLines;
+  std::vector<std::uint32_t> sleeps;
+  /// Keys read from the watch list, in order.
+  std::vector<std::string> profileKeys;
+  int profileReads = 0;
+  int perfQueries = 0;
+  int openHandles = 0;
+
+  /// The block the current snapshot's query returns.
+  std::vector<std::uint8_t> CurrentBlock() const;
+
+  char PathSeparator() const override { return separator; }
+  std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                         const char* defaultValue, char* buffer,
+                                         std::uint32_t size, const char* fileName) override;
+  Handle GetCurrentProcess() override;
+  bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
+  bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
+  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges, const Luid& luid,
+                             std::uint32_t attributes) override;
+  std::uint32_t GetLastError() override { return lastError_; }
+  std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName, std::uint8_t* data,
+                                std::uint32_t* size) override;
+  std::int32_t RegCloseKey(RegistryKey key) override;
+  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
+                          int outSize) override;
+  Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
+                     std::uint32_t processId) override;
+  bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                       FileTime* user) override;
+  bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) override;
+  bool CloseHandle(Handle handle) override;
+  bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                      std::uint32_t creationFlags, const StartupInfo& startupInfo,
+                      ProcessInformation* processInformation) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t GetCurrentProcessId() override { return currentProcessId; }
+  std::int64_t time() override { return nowMs / 1000; }
+  bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
+  int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+
+ private:
+  bool Fails(ScriptedOp op);
+  /// The snapshot the next query returns, and the one the last returned.
+  const ScriptedSnapshot* Current() const;
+  const ScriptedSnapshot* LastServed() const;
+  const ScriptedProcess* FindLive(std::uint32_t pid) const;
+  const ScriptedWindow* FindWindow(WindowHandle window) const;
+
+  std::uint32_t lastError_ = 0;
+  std::size_t served_ = 0;  // index of the snapshot the next query returns
+  std::uintptr_t nextHandle_ = 0x100;
+  std::map<std::uintptr_t, std::uint32_t> processHandles_;  // handle -> pid
+  std::vector<std::uint32_t> killed_;
+};
+
+}  // namespace zw

@@ -1,0 +1,15 @@
+// The executable: adapts argv and hands the run to the logic with the native
+// platform and standard output.
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/output.h"
+#include "run/run.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv, argv + argc);
+  const std::unique_ptr<zw::Platform> platform = zw::MakeNativePlatform();
+  zw::StdoutOutput output;
+  return zw::Main(args, *platform, output);
+}

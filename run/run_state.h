@@ -1,0 +1,26 @@
+// Everything one run of the watchdog works on. main() owns the one instance
+// and passes it down, so nothing survives from one run (or test) to the next.
+#pragma once
+
+#include <cstdint>
+
+#include "inventory/process_table.h"
+#include "platform/platform.h"
+#include "run/output.h"
+
+namespace zw {
+
+struct RunState {
+  RunState(Platform& p, Output& o) : platform(p), output(o) {}
+
+  Platform& platform;
+  Output& output;
+  /// 1 when the trace is on ("/D" or "-D").
+  int verbose = 0;
+  /// Set by the first check that finds no matching process; from then on
+  /// the per-process listing stays off for the rest of the run.
+  int listingDone = 0;
+  Inventory inventory;
+};
+
+}  // namespace zw

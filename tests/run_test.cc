@@ -1,0 +1,220 @@
+#include "run/run.h"
+
+#include <gtest/gtest.h>
+
+#include "scripted_fixture.h"
+
+namespace zw {
+namespace {
+
+using testing::Framed;
+using testing::kWatchListPath;
+using testing::Proc;
+using testing::ScriptedRun;
+
+int RunMain(ScriptedRun& run, std::vector<std::string_view> args = {"zeitwache"}) {
+  return Main(args, run.platform, run.output);
+}
+
+std::vector<std::string> TraceLines(const std::string& text, std::string_view prefix) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end - start);
+    if (line.starts_with(prefix)) lines.push_back(line);
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+TEST(CommandLine, VerboseSwitch) {
+  const std::string longArgument(100000, 'D');
+  const struct {
+    std::vector<std::string_view> args;
+    int verbose;
+  } cases[] = {
+      {{"zeitwache"}, 0},
+      {{"zeitwache", "/D"}, 1},
+      {{"zeitwache", "-D"}, 1},
+      {{"zeitwache", "/d"}, 1},
+      {{"zeitwache", "x", "-d", "y"}, 1},
+      {{"/D"}, 1},  // the program name is examined too
+      {{"zeitwache", "/DEBUG"}, 0},
+      {{"zeitwache", "D"}, 0},
+      {{"zeitwache", "/"}, 0},
+      {{"zeitwache", ""}, 0},
+      {{"zeitwache", longArgument}, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseCommandLine(c.args), c.verbose) << c.args.back();
+  }
+}
+
+TEST(DebugPrivilege, FailuresAreReportedAndTheRunGoesOn) {
+  const struct {
+    std::optional<ScriptedOp> failing;
+    std::uint32_t error;
+    std::string message;
+  } cases[] = {
+      {std::nullopt, 0, ""},
+      {ScriptedOp::kOpenProcessToken, 5, "OpenProcessToken failed with 5\n"},
+      {ScriptedOp::kLookupPrivilegeValue, 1313, "LookupPrivilegeValue failed with 1313\n"},
+      {ScriptedOp::kAdjustTokenPrivileges, 1300, "AdjustTokenPrivileges failed with 1300\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    ScriptedRun run;
+    if (c.failing) run.platform.failures[*c.failing] = c.error;
+    EXPECT_EQ(EnableDebugPrivilege(run.state), c.failing ? 0 : 1);
+    EXPECT_EQ(run.output.text(), c.message);
+    run.output.Clear();
+    EXPECT_EQ(RunMain(run), 100);
+    EXPECT_EQ(run.output.text(), c.message + "Anzahl Prozesse 0\n");
+  }
+}
+
+TEST(WatchListPath, DirectoryLengthAndSeparator) {
+  ScriptedPlatform platform;
+  EXPECT_EQ(WatchListPath(platform), "C:\\WATCH\\ZEITWACHE.INI");
+  platform.separator = '/';
+  platform.currentDirectory = "/srv/watch";
+  EXPECT_EQ(WatchListPath(platform), "/srv/watch/ZEITWACHE.INI");
+  // 245 characters leave exactly room for the separator, the name and the
+  // terminator in 260 bytes.
+  platform.currentDirectory = "/" + std::string(244, 'd');
+  ASSERT_TRUE(WatchListPath(platform).has_value());
+  EXPECT_EQ(WatchListPath(platform)->size(), 259u);
+  platform.currentDirectory += "d";
+  EXPECT_EQ(WatchListPath(platform), std::nullopt);
+  platform.currentDirectory = "/" + std::string(4000, 'd');
+  EXPECT_EQ(WatchListPath(platform), std::nullopt);
+  platform.currentDirectory = "/srv";
+  platform.failures[ScriptedOp::kGetCurrentDirectory] = 5;
+  EXPECT_EQ(WatchListPath(platform), std::nullopt);
+}
+
+TEST(RunLoop, NoWatchListMeansNoCheck) {
+  ScriptedRun run;
+  EXPECT_EQ(RunMain(run, {"zeitwache", "/D"}), 100);
+  EXPECT_EQ(run.output.text(), "Anzahl Prozesse 0\n");
+  EXPECT_EQ(run.platform.perfQueries, 0);
+}
+
+TEST(RunLoop, DirectoryTooLongReadsNoWatchList) {
+  ScriptedRun run;
+  run.platform.currentDirectory = "C:\\" + std::string(300, 'x');
+  run.platform.files["C:\\" + std::string(300, 'x') + "\\ZEITWACHE.INI"] =
+      "[PGM]\nPGM001=APP\nAKT001=60\n";
+  EXPECT_EQ(RunMain(run), 100);
+  EXPECT_EQ(run.platform.profileReads, 0);
+  EXPECT_EQ(run.output.text(), "Anzahl Prozesse 0\n");
+}
+
+TEST(RunLoop, LimitConversion) {
+  const struct {
+    std::string value;
+    std::string trace;  // empty: the list ends before the entry is checked
+  } cases[] = {
+      {"60", "Pruefe APP (MaxRunTime = 60)"},
+      {"1234567", "Pruefe APP (MaxRunTime = 123456)"},  // first six characters
+      {"  90s", "Pruefe APP (MaxRunTime = 90)"},
+      {"-5", "Pruefe APP (MaxRunTime = -5)"},
+      {"+7", "Pruefe APP (MaxRunTime = 7)"},
+      {"0", ""},
+      {"", ""},
+      {"abc", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ScriptedRun run;
+    run.WatchList("[PGM]\nPGM001=APP\nAKT001=" + c.value + "\n");
+    EXPECT_EQ(RunMain(run, {"zeitwache", "/D"}), 100);
+    const auto lines = TraceLines(run.output.text(), "Pruefe");
+    if (c.trace.empty()) {
+      EXPECT_TRUE(lines.empty());
+    } else {
+      EXPECT_EQ(lines, std::vector<std::string>{c.trace});
+    }
+  }
+}
+
+TEST(RunLoop, MissingNameWatchesNone) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nAKT001=10\n");
+  run.platform.snapshots = {{Framed({Proc(run.platform, 100, u"nonesuch", 5)}), {}},
+                            {Framed({}), {}}};
+  RunMain(run, {"zeitwache", "/D"});
+  EXPECT_EQ(TraceLines(run.output.text(), "Pruefe").front(), "Pruefe none (MaxRunTime = 10)");
+  EXPECT_EQ(TraceLines(run.output.text(), "Prozess gefunden").front(),
+            "Prozess gefunden NONESUCH.EXE, 100 (Laufzeit= 5 Sekunden)");
+}
+
+TEST(RunLoop, EntriesAfterAZeroLimitAreNeverRead) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=A\nAKT001=60\nPGM002=B\nAKT002=0\nPGM003=C\nAKT003=60\n");
+  RunMain(run);
+  EXPECT_EQ(run.platform.profileKeys,
+            (std::vector<std::string>{"PGM001", "AKT001", "PGM002", "AKT002"}));
+  EXPECT_EQ(run.platform.perfQueries, 1);
+}
+
+// Every find starts the pass again at entry 1; the run ends after a pass in
+// which none of the programs was running.
+TEST(RunLoop, RestartsAtTheFirstEntryAfterEveryFind) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=A\nAKT001=600\nPGM002=B\nAKT002=600\n");
+  auto& p = run.platform;
+  p.snapshots = {{Framed({Proc(p, 1, u"a", 1), Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({Proc(p, 1, u"a", 1), Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({}), {}}};
+  EXPECT_EQ(RunMain(run, {"zeitwache", "/D"}), 100);
+  EXPECT_EQ(TraceLines(run.output.text(), "Pruefe"),
+            (std::vector<std::string>{"Pruefe A (MaxRunTime = 600)", "Pruefe A (MaxRunTime = 600)",
+                                      "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)",
+                                      "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)"}));
+  EXPECT_EQ(std::count(p.sleeps.begin(), p.sleeps.end(), 5000u), 3);
+  EXPECT_TRUE(run.output.text().ends_with("Anzahl Prozesse 2\n"));
+}
+
+TEST(RunLoop, TerminatedProgramIsCheckedAgainUntilGone) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
+  run.platform.killRemovesProcess = true;
+  run.platform.snapshots = {{Framed({Proc(run.platform, 7, u"app", 120)}), {}}};
+  EXPECT_EQ(RunMain(run), 100);
+  EXPECT_EQ(run.output.text(),
+            "Prozess beendet: APP.EXE, 7  (Laufzeit= 120 Sekunden)\nAnzahl Prozesse 2\n");
+}
+
+TEST(RunLoop, WatchListIsReadAfreshForEveryEntry) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=A\nAKT001=600\n");
+  auto& p = run.platform;
+  p.snapshots = {{Framed({Proc(p, 1, u"a", 1), Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({Proc(p, 2, u"b", 1)}), {}},
+                 {Framed({}), {}}};
+  // While the tool waits for A, entry 2 is added to the file.
+  p.onSleep = [](ScriptedPlatform& platform) {
+    platform.files[kWatchListPath] = "[PGM]\nPGM001=A\nAKT001=600\nPGM002=B\nAKT002=600\n";
+  };
+  RunMain(run, {"zeitwache", "/D"});
+  const auto checks = TraceLines(run.output.text(), "Pruefe");
+  ASSERT_GE(checks.size(), 3u);
+  EXPECT_EQ(checks[2], "Pruefe B (MaxRunTime = 600)");
+}
+
+TEST(RunLoop, ListEndsAfterEntry9999) {
+  ScriptedRun run;
+  run.platform.profileHook = [](std::string_view key) -> std::optional<std::string> {
+    return key.starts_with("PGM") ? "ABSENT" : "10";
+  };
+  EXPECT_EQ(RunMain(run), 100);
+  EXPECT_EQ(run.platform.perfQueries, 9999);
+  EXPECT_EQ(run.platform.profileKeys.back(), "AKT9999");
+}
+
+}  // namespace
+}  // namespace zw
