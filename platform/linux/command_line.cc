@@ -71,8 +71,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
 }
 
 std::optional<std::string> ResolveProgram(
-    std::string_view name, std::string_view ownDirectory,
-    std::string_view searchPath,
+    std::string_view name, std::string_view ownDirectory, std::string_view searchPath,
     const std::function<bool(const std::string&)>& isExecutable) {
   if (name.empty()) return std::nullopt;
   if (name.find('/') != std::string_view::npos) return std::string(name);
@@ -95,24 +94,35 @@ std::optional<std::string> ResolveProgram(
 
 std::uint32_t ErrnoToWin32(int error) {
   switch (error) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
     case ENOTDIR:
-    case ELOOP: return kErrorPathNotFound;
+    case ELOOP:
+      return kErrorPathNotFound;
     case EACCES:
     case EPERM:
-    case EISDIR: return kErrorAccessDenied;
+    case EISDIR:
+      return kErrorAccessDenied;
     case ENOMEM:
-    case EAGAIN: return kErrorNotEnoughMemory;
+    case EAGAIN:
+      return kErrorNotEnoughMemory;
     case EMFILE:
-    case ENFILE: return kErrorTooManyOpenFiles;
-    case ENAMETOOLONG: return kErrorFilenameExcedRange;
-    case ENOEXEC: return kErrorBadExeFormat;
-    case ETXTBSY: return kErrorSharingViolation;
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    case ENOEXEC:
+      return kErrorBadExeFormat;
+    case ETXTBSY:
+      return kErrorSharingViolation;
     case ESRCH:
     case EINVAL:
-    case E2BIG: return kErrorInvalidParameter;
-    default: return kErrorGenFailure;
+    case E2BIG:
+      return kErrorInvalidParameter;
+    default:
+      return kErrorGenFailure;
   }
 }
 

@@ -23,8 +23,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 /// the colon-separated `searchPath` (empty entries skipped). A candidate
 /// counts when `isExecutable` says so. nullopt when none does.
 std::optional<std::string> ResolveProgram(
-    std::string_view name, std::string_view ownDirectory,
-    std::string_view searchPath,
+    std::string_view name, std::string_view ownDirectory, std::string_view searchPath,
     const std::function<bool(const std::string&)>& isExecutable);
 
 /// The Win32 error code closest to errno value `error`.

@@ -30,7 +30,7 @@ constexpr std::uint32_t kErrorRpcServerUnavailable = 1722;
 // The pseudo handle of the calling process, the same value as on the
 // platform the interface comes from; it is never in the handle table.
 constexpr auto kCurrentProcess = static_cast<Handle>(~std::uintptr_t{0});
-// The pid the platform's own process list gives to the idle process twice.
+// Like 0, a process id that never names a process that can be opened.
 constexpr std::uint32_t kReservedPid = 0xFFFFFFFE;
 // The identifier the platform gives to SeDebugPrivilege.
 constexpr Luid kDebugPrivilege{20, 0};
@@ -76,9 +76,7 @@ std::string SearchPath() {
   return length > 0 && length <= sizeof fallback ? fallback : "/bin:/usr/bin";
 }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -90,9 +88,7 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::unique_ptr<Platform> MakeNativePlatform() {
-  return std::make_unique<LinuxPlatform>();
-}
+std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
 LinuxPlatform::LinuxPlatform() {
   const long ticks = ::sysconf(_SC_CLK_TCK);
@@ -112,8 +108,7 @@ std::uint32_t LinuxPlatform::GetLastError() { return lastError_; }
 
 char LinuxPlatform::PathSeparator() const { return '/'; }
 
-std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size,
-                                                  char* buffer) {
+std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
   std::string cwd(256, '\0');
   while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
     if (errno != ERANGE) {
@@ -130,9 +125,9 @@ std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size,
   return static_cast<std::uint32_t>(cwd.size());
 }
 
-std::uint32_t LinuxPlatform::GetPrivateProfileStringA(
-    const char* section, const char* key, const char* defaultValue,
-    char* buffer, std::uint32_t size, const char* fileName) {
+std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const char* key,
+                                                      const char* defaultValue, char* buffer,
+                                                      std::uint32_t size, const char* fileName) {
   if (buffer == nullptr || size == 0) return 0;
   // Listing sections or keys (a null name) is not offered: the default is
   // what such a caller gets.
@@ -147,8 +142,7 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(
 
 Handle LinuxPlatform::GetCurrentProcess() { return kCurrentProcess; }
 
-bool LinuxPlatform::OpenProcessToken(Handle process, std::uint32_t,
-                                     Handle* token) {
+bool LinuxPlatform::OpenProcessToken(Handle process, std::uint32_t, Handle* token) {
   if (token == nullptr) return Fail(kErrorInvalidParameter);
   if (process != kCurrentProcess) {
     const HandleEntry* entry = FindHandle(process);
@@ -160,8 +154,7 @@ bool LinuxPlatform::OpenProcessToken(Handle process, std::uint32_t,
   return true;
 }
 
-bool LinuxPlatform::LookupPrivilegeValueA(const char* systemName,
-                                          const char* name, Luid* luid) {
+bool LinuxPlatform::LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) {
   if (name == nullptr || luid == nullptr) return Fail(kErrorInvalidParameter);
   if (systemName != nullptr && *systemName != '\0') {
     return Fail(kErrorRpcServerUnavailable);
@@ -173,23 +166,19 @@ bool LinuxPlatform::LookupPrivilegeValueA(const char* systemName,
   return true;
 }
 
-bool LinuxPlatform::AdjustTokenPrivileges(Handle token,
-                                          bool disableAllPrivileges,
-                                          const Luid& luid,
+bool LinuxPlatform::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges, const Luid& luid,
                                           std::uint32_t attributes) {
   const HandleEntry* entry = FindHandle(token);
   if (entry == nullptr || entry->kind != HandleKind::kToken) {
     return Fail(kErrorInvalidHandle);
   }
-  const bool enabling = !disableAllPrivileges &&
-                        (attributes & kSePrivilegeEnabled) != 0;
-  const bool isDebug = luid.lowPart == kDebugPrivilege.lowPart &&
-                       luid.highPart == kDebugPrivilege.highPart;
+  const bool enabling = !disableAllPrivileges && (attributes & kSePrivilegeEnabled) != 0;
+  const bool isDebug =
+      luid.lowPart == kDebugPrivilege.lowPart && luid.highPart == kDebugPrivilege.highPart;
   // The call works either way; whether the privilege was given shows in
   // the last error, as the platform reports it.
-  lastError_ = !enabling || (isDebug && MayControlOtherUsers())
-                   ? kErrorSuccess
-                   : kErrorNotAllAssigned;
+  lastError_ =
+      !enabling || (isDebug && MayControlOtherUsers()) ? kErrorSuccess : kErrorNotAllAssigned;
   return true;
 }
 
@@ -198,20 +187,16 @@ bool LinuxPlatform::AdjustTokenPrivileges(Handle token,
 bool LinuxPlatform::MayControlOtherUsers() {
   if (::geteuid() == 0) return true;
   std::string status;
-  if (posix::ReadFileAt(AT_FDCWD, "/proc/self/status", kStatusLimit,
-                        &status) != 0) {
+  if (posix::ReadFileAt(AT_FDCWD, "/proc/self/status", kStatusLimit, &status) != 0) {
     return false;
   }
   return posix::EffectiveCapKill(status).value_or(false);
 }
 
-std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key,
-                                             const char* valueName,
-                                             std::uint8_t* data,
-                                             std::uint32_t* size) {
+std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key, const char* valueName,
+                                             std::uint8_t* data, std::uint32_t* size) {
   if (key != RegistryKey::kPerformanceData) return kErrorInvalidHandle;
-  if (valueName == nullptr ||
-      std::string_view(valueName) != perf::kProcessObjectValueName) {
+  if (valueName == nullptr || std::string_view(valueName) != perf::kProcessObjectValueName) {
     return kErrorFileNotFound;
   }
   if (size == nullptr) return kErrorInvalidParameter;
@@ -243,23 +228,21 @@ std::int32_t LinuxPlatform::RegCloseKey(RegistryKey key) {
   return kErrorSuccess;
 }
 
-int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength,
-                                       char* out, int outSize) {
+int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
+                                       int outSize) {
   std::uint32_t error = 0;
   const int written = WideCharToUtf8(wide, wideLength, out, outSize, &error);
   if (written == 0) lastError_ = error;
   return written;
 }
 
-Handle LinuxPlatform::OpenProcess(std::uint32_t, bool,
-                                  std::uint32_t processId) {
+Handle LinuxPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) {
   if (processId == 0 || processId == kReservedPid) {
     Fail(kErrorInvalidParameter);
     return Handle::kNull;
   }
   int error = 0;
-  const std::optional<ProcessIdentity> identity =
-      Identify(processId, &error, false);
+  const std::optional<ProcessIdentity> identity = Identify(processId, &error, false);
   if (!identity) {
     Fail(OpenError(error));
     return Handle::kNull;
@@ -267,8 +250,8 @@ Handle LinuxPlatform::OpenProcess(std::uint32_t, bool,
   return AddHandle({HandleKind::kProcess, *identity});
 }
 
-std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(
-    std::uint32_t pid, int* error, bool allowEnded) {
+std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint32_t pid, int* error,
+                                                                      bool allowEnded) {
   posix::ProcStat stat;
   *error = reader_.ReadStat(pid, &stat);
   if (*error != 0) return std::nullopt;
@@ -280,8 +263,8 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(
   // boot, free of the rounding of the whole-second btime.
   const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
   const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
-  const std::optional<FileTime> creation = posix::StartTicksToFileTime(
-      stat.startTicks, ticksPerSecond_, realtime, boottime);
+  const std::optional<FileTime> creation =
+      posix::StartTicksToFileTime(stat.startTicks, ticksPerSecond_, realtime, boottime);
   if (!creation) {
     *error = EINVAL;
     return std::nullopt;
@@ -295,17 +278,15 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(
 // process; afterwards the last ones seen stand.
 void LinuxPlatform::RefreshTimes(ProcessIdentity* process) {
   posix::ProcStat stat;
-  if (reader_.ReadStat(process->pid, &stat) != 0 ||
-      stat.startTicks != process->startTicks) {
+  if (reader_.ReadStat(process->pid, &stat) != 0 || stat.startTicks != process->startTicks) {
     return;
   }
   process->kernel = posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_);
   process->user = posix::TicksTo100ns(stat.userTicks, ticksPerSecond_);
 }
 
-bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation,
-                                    FileTime* exit, FileTime* kernel,
-                                    FileTime* user) {
+bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
+                                    FileTime* kernel, FileTime* user) {
   if (!creation || !exit || !kernel || !user) {
     return Fail(kErrorInvalidParameter);
   }
@@ -313,8 +294,7 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation,
   ProcessIdentity* identity = &current;
   if (process == kCurrentProcess) {
     int error = 0;
-    const auto self =
-        Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
+    const auto self = Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
     if (!self) return Fail(posix::ErrnoToWin32(error));
     current = *self;
   } else {
@@ -332,8 +312,7 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation,
   return true;
 }
 
-bool LinuxPlatform::FileTimeToSystemTime(FileTime fileTime,
-                                         SystemTime* systemTime) {
+bool LinuxPlatform::FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) {
   if (systemTime == nullptr) return Fail(kErrorInvalidParameter);
   if (!FileTimeToCalendar(fileTime, systemTime)) {
     return Fail(kErrorInvalidParameter);
@@ -361,13 +340,11 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
   return true;
 }
 
-bool LinuxPlatform::CreateProcessA(const char* applicationName,
-                                   char* commandLine, bool, std::uint32_t,
-                                   const StartupInfo&,
+bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLine, bool,
+                                   std::uint32_t, const StartupInfo&,
                                    ProcessInformation* processInformation) {
   posix::ReapEnded(&startedChildren_);
-  if (processInformation == nullptr ||
-      (applicationName == nullptr && commandLine == nullptr)) {
+  if (processInformation == nullptr || (applicationName == nullptr && commandLine == nullptr)) {
     return Fail(kErrorInvalidParameter);
   }
   std::vector<std::string> args =
@@ -378,8 +355,7 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName,
     program = applicationName;
     if (args.empty()) args.emplace_back(applicationName);
   } else if (!args.empty()) {
-    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(),
-                                    IsExecutableFile);
+    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(), IsExecutableFile);
   }
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);
@@ -394,8 +370,7 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName,
 void LinuxPlatform::RecordStarted(int pid, ProcessInformation* info) {
   const auto id = static_cast<std::uint32_t>(pid);
   int error = 0;
-  ProcessIdentity identity =
-      Identify(id, &error, true).value_or(ProcessIdentity{id, 0, 0, 0, 0});
+  ProcessIdentity identity = Identify(id, &error, true).value_or(ProcessIdentity{id, 0, 0, 0, 0});
   info->process = AddHandle({HandleKind::kProcess, identity});
   info->thread = AddHandle({HandleKind::kThread, identity});
   info->processId = id;
@@ -421,12 +396,9 @@ std::uint32_t LinuxPlatform::GetCurrentProcessId() {
 std::int64_t LinuxPlatform::time() { return ::time(nullptr); }
 
 // There is no window system to ask: no windows, and none can be described.
-bool LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>&) {
-  return true;
-}
+bool LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>&) { return true; }
 
-std::uint32_t LinuxPlatform::GetWindowThreadProcessId(WindowHandle,
-                                                      std::uint32_t* processId) {
+std::uint32_t LinuxPlatform::GetWindowThreadProcessId(WindowHandle, std::uint32_t* processId) {
   if (processId != nullptr) *processId = 0;
   lastError_ = kErrorInvalidWindowHandle;
   return 0;

@@ -24,41 +24,32 @@ class LinuxPlatform : public Platform {
   char PathSeparator() const override;
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
-                                         const char* defaultValue, char* buffer,
-                                         std::uint32_t size,
+                                         const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
   Handle GetCurrentProcess() override;
-  bool OpenProcessToken(Handle process, std::uint32_t desiredAccess,
-                        Handle* token) override;
-  bool LookupPrivilegeValueA(const char* systemName, const char* name,
-                             Luid* luid) override;
-  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
-                             const Luid& luid,
+  bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
+  bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
+  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges, const Luid& luid,
                              std::uint32_t attributes) override;
   std::uint32_t GetLastError() override;
-  std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName,
-                                std::uint8_t* data,
+  std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName, std::uint8_t* data,
                                 std::uint32_t* size) override;
   std::int32_t RegCloseKey(RegistryKey key) override;
-  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
-                          int outSize) override;
+  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) override;
   Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
                      std::uint32_t processId) override;
-  bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
-                       FileTime* kernel, FileTime* user) override;
-  bool FileTimeToSystemTime(FileTime fileTime,
-                            SystemTime* systemTime) override;
+  bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                       FileTime* user) override;
+  bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) override;
   bool CloseHandle(Handle handle) override;
-  bool CreateProcessA(const char* applicationName, char* commandLine,
-                      bool inheritHandles, std::uint32_t creationFlags,
-                      const StartupInfo& startupInfo,
+  bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                      std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetCurrentProcessId() override;
   std::int64_t time() override;
   bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
-  std::uint32_t GetWindowThreadProcessId(WindowHandle window,
-                                         std::uint32_t* processId) override;
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
 
  private:
@@ -81,8 +72,7 @@ class LinuxPlatform : public Platform {
   Handle AddHandle(const HandleEntry& entry);
   HandleEntry* FindHandle(Handle handle);
   // `allowEnded` admits a process that has ended but is not reaped yet.
-  std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error,
-                                          bool allowEnded);
+  std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error, bool allowEnded);
   void RefreshTimes(ProcessIdentity* process);
   bool MayControlOtherUsers();
   std::int32_t BuildSnapshot();

@@ -44,8 +44,7 @@ int ReadAll(int fd, std::size_t limit, std::string* out) {
   return 0;
 }
 
-int ReadFileAt(int dirFd, const char* path, std::size_t limit,
-               std::string* out) {
+int ReadFileAt(int dirFd, const char* path, std::size_t limit, std::string* out) {
   out->clear();
   const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return errno;
@@ -74,8 +73,7 @@ int ProcReader::ListProcesses(std::vector<PerfProcess>* out) {
   return 0;
 }
 
-void ProcReader::AddProcess(int procFd, std::uint32_t pid,
-                            std::vector<PerfProcess>* out) {
+void ProcReader::AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out) {
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
   // Whatever stops the read, the process cannot be described: skip it.

@@ -16,8 +16,7 @@ namespace zw::posix {
 /// Reads at most `limit` bytes of `path` (relative to directory `dirFd`)
 /// into `*out`. Returns 0, or the errno that stopped it; `*out` then holds
 /// what was read before.
-int ReadFileAt(int dirFd, const char* path, std::size_t limit,
-               std::string* out);
+int ReadFileAt(int dirFd, const char* path, std::size_t limit, std::string* out);
 
 /// Reads at most `limit` bytes of the open file `fd` into `*out`.
 int ReadAll(int fd, std::size_t limit, std::string* out);

@@ -47,8 +47,8 @@ std::optional<ProcStat> ParseStat(std::string_view bytes) {
   // '(' to the last ')', which the kernel writes right after it.
   const std::size_t open = bytes.find('(');
   const std::size_t close = bytes.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos ||
-      close < open || open == 0 || bytes[open - 1] != ' ') {
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
+      open == 0 || bytes[open - 1] != ' ') {
     return std::nullopt;
   }
   ProcStat stat;
@@ -68,9 +68,7 @@ std::optional<ProcStat> ParseStat(std::string_view bytes) {
   return stat;
 }
 
-bool IsRunningState(char state) {
-  return state != 'Z' && state != 'X' && state != 'x';
-}
+bool IsRunningState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
 
 std::optional<std::uint32_t> ParsePidName(std::string_view name) {
   if (name.empty() || name[0] == '0') return std::nullopt;
@@ -105,12 +103,9 @@ std::string_view StripExtension(std::string_view name) {
   return name.substr(0, dot);
 }
 
-bool CommMayBeCut(std::string_view comm) {
-  return comm.size() >= kCommCutLength;
-}
+bool CommMayBeCut(std::string_view comm) { return comm.size() >= kCommCutLength; }
 
-std::string_view ProgramName(std::string_view comm,
-                             std::string_view cmdline) {
+std::string_view ProgramName(std::string_view comm, std::string_view cmdline) {
   if (!CommMayBeCut(comm)) return comm;
   for (std::string_view word : SplitCmdline(cmdline)) {
     const std::string_view base = BaseName(word);
@@ -153,15 +148,12 @@ FileTime TicksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {
          ticks % ticksPerSecond * kTicks100nsPerSecond / ticksPerSecond;
 }
 
-std::optional<FileTime> StartTicksToFileTime(std::uint64_t startTicks,
-                                             std::uint64_t ticksPerSecond,
-                                             std::int64_t realtimeNs,
-                                             std::int64_t boottimeNs) {
+std::optional<FileTime> StartTicksToFileTime(std::uint64_t startTicks, std::uint64_t ticksPerSecond,
+                                             std::int64_t realtimeNs, std::int64_t boottimeNs) {
   if (ticksPerSecond == 0) return std::nullopt;
   const std::int64_t bootWall100ns = (realtimeNs - boottimeNs) / 100;
   const std::int64_t unix100ns =
-      bootWall100ns +
-      static_cast<std::int64_t>(TicksTo100ns(startTicks, ticksPerSecond));
+      bootWall100ns + static_cast<std::int64_t>(TicksTo100ns(startTicks, ticksPerSecond));
   std::int64_t seconds = unix100ns / kTicks100nsPerSecond;
   std::int64_t fraction = unix100ns % kTicks100nsPerSecond;
   if (fraction < 0) {

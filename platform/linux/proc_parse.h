@@ -54,8 +54,7 @@ bool CommMayBeCut(std::string_view comm);
 /// The program's file name: `comm`, or when that may have been cut, the base
 /// name of the first command-line word that starts with it (argv[0] is the
 /// interpreter for a script). Falls back to `comm`.
-std::string_view ProgramName(std::string_view comm,
-                             std::string_view cmdline);
+std::string_view ProgramName(std::string_view comm, std::string_view cmdline);
 
 /// The instance name of a process: ProgramName without its extension.
 std::string_view InstanceName(std::string_view comm, std::string_view cmdline);
@@ -71,9 +70,7 @@ FileTime TicksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 /// on the wall clock through the boot-time clock read at the same moment as
 /// the real-time one (both in ns). nullopt before 1601 or for a zero tick
 /// rate.
-std::optional<FileTime> StartTicksToFileTime(std::uint64_t startTicks,
-                                             std::uint64_t ticksPerSecond,
-                                             std::int64_t realtimeNs,
-                                             std::int64_t boottimeNs);
+std::optional<FileTime> StartTicksToFileTime(std::uint64_t startTicks, std::uint64_t ticksPerSecond,
+                                             std::int64_t realtimeNs, std::int64_t boottimeNs);
 
 }  // namespace zw::posix

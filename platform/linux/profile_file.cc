@@ -14,13 +14,10 @@
 namespace zw::posix {
 namespace {
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return AsciiLower(x) == AsciiLower(y);
          });
 }
@@ -45,13 +42,10 @@ int OpenProfile(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  const std::string base =
-      slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::optional<std::string> match =
-      PickCaseInsensitive(ListDirectory(directory), base);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::optional<std::string> match = PickCaseInsensitive(ListDirectory(directory), base);
   if (!match) return -1;
-  return ::open((directory + '/' + *match).c_str(),
-                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  return ::open((directory + '/' + *match).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
 }  // namespace
@@ -66,8 +60,7 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
   return std::nullopt;
 }
 
-std::optional<std::string> ReadProfileFile(const char* fileName,
-                                           std::size_t limit) {
+std::optional<std::string> ReadProfileFile(const char* fileName, std::size_t limit) {
   if (fileName == nullptr || *fileName == '\0') return std::nullopt;
   const int fd = OpenProfile(fileName);
   if (fd < 0) return std::nullopt;

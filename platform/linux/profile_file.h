@@ -22,7 +22,7 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
 /// Content of profile file `fileName`, or of its case-insensitive namesake in
 /// the same directory when no file has exactly that name. nullopt when
 /// neither can be read or the file exceeds `limit` bytes.
-std::optional<std::string> ReadProfileFile(
-    const char* fileName, std::size_t limit = kProfileFileLimit);
+std::optional<std::string> ReadProfileFile(const char* fileName,
+                                           std::size_t limit = kProfileFileLimit);
 
 }  // namespace zw::posix

@@ -17,8 +17,7 @@ void MarkDescriptorsCloseOnExec(int openMax) {
   for (int fd = 3; fd < openMax; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
-[[noreturn]] void RunChild(const char* path, char* const* argv, int reportFd,
-                           int openMax) {
+[[noreturn]] void RunChild(const char* path, char* const* argv, int reportFd, int openMax) {
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -27,8 +26,7 @@ void MarkDescriptorsCloseOnExec(int openMax) {
   // The report pipe closes on a successful exec; reaching this point means
   // the exec failed, and the parent waits for exactly this word.
   const int error = errno;
-  [[maybe_unused]] const ssize_t written =
-      ::write(reportFd, &error, sizeof error);
+  [[maybe_unused]] const ssize_t written = ::write(reportFd, &error, sizeof error);
   ::_exit(127);
 }
 
@@ -49,8 +47,7 @@ void WaitFor(pid_t pid) {
 
 }  // namespace
 
-StartResult StartProgram(const std::string& path,
-                         const std::vector<std::string>& args) {
+StartResult StartProgram(const std::string& path, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -60,8 +57,7 @@ StartResult StartProgram(const std::string& path,
   if (::pipe2(report, O_CLOEXEC) != 0) return {-1, errno};
   const pid_t pid = ::fork();
   if (pid == 0) {
-    RunChild(path.c_str(), argv.data(), report[1],
-             openMax > 0 ? static_cast<int>(openMax) : 1024);
+    RunChild(path.c_str(), argv.data(), report[1], openMax > 0 ? static_cast<int>(openMax) : 1024);
   }
   const int forkError = errno;
   ::close(report[1]);

@@ -16,8 +16,7 @@ struct StartResult {
 /// and current directory; only descriptors 0..2 are passed on. A failure of
 /// the exec itself is reported here, not just in the child. The child must
 /// be reaped with ReapEnded.
-StartResult StartProgram(const std::string& path,
-                         const std::vector<std::string>& args);
+StartResult StartProgram(const std::string& path, const std::vector<std::string>& args);
 
 /// Reaps those of `children` that have ended and removes them, together
 /// with any that are no longer children of this process.

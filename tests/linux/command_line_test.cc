@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <set>
 #include <string>
 #include <vector>
-
-#include "platform/linux/profile_file.h"
-#include "platform/platform.h"
 
 namespace zw::posix {
 namespace {
@@ -39,29 +35,25 @@ TEST(SplitCommandLineTest, BlanksQuotesAndBackslashes) {
 
 class ResolveProgramTest : public ::testing::Test {
  protected:
-  std::optional<std::string> Resolve(std::string_view name,
-                                     std::string_view ownDirectory,
+  std::optional<std::string> Resolve(std::string_view name, std::string_view ownDirectory,
                                      std::string_view searchPath) {
     probed_.clear();
-    return ResolveProgram(name, ownDirectory, searchPath,
-                          [this](const std::string& path) {
-                            probed_.push_back(path);
-                            return executables_.count(path) != 0;
-                          });
+    return ResolveProgram(name, ownDirectory, searchPath, [this](const std::string& path) {
+      probed_.push_back(path);
+      return executables_.count(path) != 0;
+    });
   }
 
-  std::set<std::string> executables_ = {"/opt/zw/kill", "/usr/bin/kill",
-                                         "/bin/kill", "/bin/true", "true"};
+  std::set<std::string> executables_ = {"/opt/zw/kill", "/usr/bin/kill", "/bin/kill", "/bin/true",
+                                        "true"};
   Words probed_;
 };
 
 TEST_F(ResolveProgramTest, OwnDirectoryComesBeforeThePath) {
   EXPECT_EQ(Resolve("kill", "/opt/zw", "/usr/bin:/bin"), "/opt/zw/kill");
   EXPECT_EQ(probed_, Words{"/opt/zw/kill"});
-  EXPECT_EQ(Resolve("kill", "/opt/other", "/nowhere:/usr/bin:/bin"),
-            "/usr/bin/kill");
-  EXPECT_EQ(probed_,
-            (Words{"/opt/other/kill", "/nowhere/kill", "/usr/bin/kill"}));
+  EXPECT_EQ(Resolve("kill", "/opt/other", "/nowhere:/usr/bin:/bin"), "/usr/bin/kill");
+  EXPECT_EQ(probed_, (Words{"/opt/other/kill", "/nowhere/kill", "/usr/bin/kill"}));
 }
 
 TEST_F(ResolveProgramTest, PathEntriesAndNames) {
@@ -76,30 +68,6 @@ TEST_F(ResolveProgramTest, PathEntriesAndNames) {
   EXPECT_TRUE(probed_.empty());
   EXPECT_EQ(Resolve("nosuch", "/opt/zw", "/usr/bin:/bin"), std::nullopt);
   EXPECT_EQ(Resolve("", "/opt/zw", "/usr/bin"), std::nullopt);
-}
-
-TEST(ErrnoToWin32Test, MapsTheReasonsAStartCanFail) {
-  EXPECT_EQ(ErrnoToWin32(ENOENT), kErrorFileNotFound);
-  EXPECT_EQ(ErrnoToWin32(EACCES), kErrorAccessDenied);
-  EXPECT_EQ(ErrnoToWin32(EPERM), kErrorAccessDenied);
-  EXPECT_EQ(ErrnoToWin32(ENOMEM), kErrorNotEnoughMemory);
-  EXPECT_EQ(ErrnoToWin32(EAGAIN), kErrorNotEnoughMemory);
-  EXPECT_EQ(ErrnoToWin32(ESRCH), kErrorInvalidParameter);
-  EXPECT_NE(ErrnoToWin32(EDOM), kErrorSuccess);
-}
-
-TEST(PickCaseInsensitiveTest, FirstOfTheNamesalikesInByteOrder) {
-  EXPECT_EQ(PickCaseInsensitive({"zeitwache.ini", "other", "ZeitWache.Ini"},
-                                "ZEITWACHE.INI"),
-            "ZeitWache.Ini");
-  EXPECT_EQ(PickCaseInsensitive({"zeitwache.ini"}, "ZEITWACHE.INI"),
-            "zeitwache.ini");
-  EXPECT_EQ(PickCaseInsensitive({"zeitwache.ini.bak", "zeitwache.in"},
-                                "ZEITWACHE.INI"),
-            std::nullopt);
-  // Only ASCII letters fold: other bytes must match exactly.
-  EXPECT_EQ(PickCaseInsensitive({"\xc3\xa4.ini"}, "\xc3\x84.INI"), std::nullopt);
-  EXPECT_EQ(PickCaseInsensitive({"", "."}, ""), std::nullopt);
 }
 
 }  // namespace

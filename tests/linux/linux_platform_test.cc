@@ -2,11 +2,10 @@
 // signal is one they started themselves, from a copy of sleep under a name
 // no other process has.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -128,8 +127,8 @@ class LinuxPlatformTest : public ::testing::Test {
   // A copy of sleep under a name longer than the kernel keeps in comm.
   std::string CopySleep(const std::string& stem) {
     static std::atomic<int> serial{0};
-    const std::string name = stem + "-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(serial++) + ".bin";
+    const std::string name =
+        stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".bin";
     const fs::path path = dir_.path() / name;
     fs::copy_file("/bin/sleep", path);
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
@@ -140,8 +139,8 @@ class LinuxPlatformTest : public ::testing::Test {
     std::vector<std::uint8_t> buffer(kGrowStep);
     for (;;) {
       auto size = static_cast<std::uint32_t>(buffer.size());
-      const std::int32_t result = platform_->RegQueryValueExA(
-          RegistryKey::kPerformanceData, "230", buffer.data(), &size);
+      const std::int32_t result =
+          platform_->RegQueryValueExA(RegistryKey::kPerformanceData, "230", buffer.data(), &size);
       if (result == kErrorSuccess) {
         buffer.resize(size);
         return buffer;
@@ -160,8 +159,7 @@ class LinuxPlatformTest : public ::testing::Test {
     return instances.value_or(std::vector<PerfInstance>{});
   }
 
-  static const PerfInstance* Find(const std::vector<PerfInstance>& instances,
-                                  std::uint32_t pid) {
+  static const PerfInstance* Find(const std::vector<PerfInstance>& instances, std::uint32_t pid) {
     const auto found = std::find_if(instances.begin(), instances.end(),
                                     [pid](const PerfInstance& i) { return i.pid == pid; });
     return found == instances.end() ? nullptr : &*found;
@@ -197,8 +195,7 @@ TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
   ASSERT_TRUE(WaitUntil([pid] { return StateOf(pid) == 'Z'; }));
   const std::vector<PerfInstance> instances = Snapshot();
   EXPECT_EQ(Find(instances, pid), nullptr);
-  EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid),
-            Handle::kNull);
+  EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull);
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
   ASSERT_EQ(::waitpid(zombie, nullptr, 0), zombie);
 }
@@ -206,8 +203,7 @@ TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
 TEST_F(LinuxPlatformTest, OneSnapshotServesEveryRetryUntilTheKeyIsClosed) {
   std::vector<std::uint8_t> small(16);
   std::uint32_t size = 16;
-  EXPECT_EQ(platform_->RegQueryValueExA(RegistryKey::kPerformanceData, "230",
-                                        small.data(), &size),
+  EXPECT_EQ(platform_->RegQueryValueExA(RegistryKey::kPerformanceData, "230", small.data(), &size),
             kErrorMoreData);
   EXPECT_EQ(size, 16u);
   const std::vector<std::uint8_t> first = QueryBlock();
@@ -221,8 +217,7 @@ TEST_F(LinuxPlatformTest, OneSnapshotServesEveryRetryUntilTheKeyIsClosed) {
 
   size = static_cast<std::uint32_t>(small.size());
   for (const char* name : {"231", "", "Global", "230 232"}) {
-    EXPECT_EQ(platform_->RegQueryValueExA(RegistryKey::kPerformanceData, name,
-                                          small.data(), &size),
+    EXPECT_EQ(platform_->RegQueryValueExA(RegistryKey::kPerformanceData, name, small.data(), &size),
               kErrorFileNotFound)
         << name;
   }
@@ -233,8 +228,8 @@ TEST_F(LinuxPlatformTest, CreationTimeIsTheMomentOfTheFork) {
   const FileTime before = Now();
   Child child(program, {program, "30"});
   const FileTime after = Now();
-  const Handle handle = platform_->OpenProcess(
-      kProcessQueryInformation | kProcessVmRead, false, child.pid());
+  const Handle handle =
+      platform_->OpenProcess(kProcessQueryInformation | kProcessVmRead, false, child.pid());
   ASSERT_NE(handle, Handle::kNull);
   FileTime creation = 0, exit = 1, kernel = 0, user = 0;
   ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation, &exit, &kernel, &user));
@@ -261,9 +256,7 @@ TEST_F(LinuxPlatformTest, PidsThatNameNoProcessNeverOpen) {
   ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/sys/kernel/pid_max", 64, &text), 0);
   const auto beyond = static_cast<std::uint32_t>(std::stoul(text) + 1);
   for (std::uint32_t pid : {0u, 0xFFFFFFFEu, beyond}) {
-    EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid),
-              Handle::kNull)
-        << pid;
+    EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull) << pid;
     EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
   }
 }
@@ -277,8 +270,8 @@ TEST_F(LinuxPlatformTest, WatchListIsFoundInAnyLetterCase) {
   char value[32];
   auto read = [&](const char* key) {
     std::memset(value, 'X', sizeof value);
-    return platform_->GetPrivateProfileStringA("PGM", key, "none", value,
-                                               sizeof value, asked.c_str());
+    return platform_->GetPrivateProfileStringA("PGM", key, "none", value, sizeof value,
+                                               asked.c_str());
   };
   EXPECT_EQ(read("PGM001"), 4u);
   EXPECT_STREQ(value, "none");
@@ -316,8 +309,7 @@ TEST_F(LinuxPlatformTest, CurrentDirectoryReportsTheSizeItNeeds) {
 }
 
 bool Start(Platform& platform, std::string commandLine, ProcessInformation* info) {
-  return platform.CreateProcessA(nullptr, commandLine.data(), false, 0,
-                                 StartupInfo{}, info);
+  return platform.CreateProcessA(nullptr, commandLine.data(), false, 0, StartupInfo{}, info);
 }
 
 TEST_F(LinuxPlatformTest, StartingAProgramThatCannotRunFails) {
@@ -337,8 +329,7 @@ TEST_F(LinuxPlatformTest, StartingAProgramThatCannotRunFails) {
   for (const Case& c : cases) {
     ProcessInformation info;
     EXPECT_FALSE(Start(*platform_, c.commandLine, &info)) << c.commandLine;
-    EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(c.error))
-        << c.commandLine;
+    EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(c.error)) << c.commandLine;
   }
 }
 
@@ -374,7 +365,10 @@ TEST_F(LinuxPlatformTest, QuotedProgramPathKeepsItsBlanks) {
   commandLine.append(copy.string()).append("\" 30");
   ASSERT_TRUE(Start(*platform_, commandLine, &info));
   std::string expected = copy.string();
-  expected.append("\0" "30\0", 4);
+  expected.append(
+      "\0"
+      "30\0",
+      4);
   std::string cmdline;
   const std::string path = "/proc/" + std::to_string(info.processId) + "/cmdline";
   // Until the exec is done the child still shows this test's command line.
@@ -391,23 +385,20 @@ TEST_F(LinuxPlatformTest, QuotedProgramPathKeepsItsBlanks) {
 
 TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {
   Handle token = Handle::kNull;
-  ASSERT_TRUE(platform_->OpenProcessToken(
-      platform_->GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery, &token));
+  ASSERT_TRUE(platform_->OpenProcessToken(platform_->GetCurrentProcess(),
+                                          kTokenAdjustPrivileges | kTokenQuery, &token));
   Luid luid;
   EXPECT_FALSE(platform_->LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid));
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorNoSuchPrivilege));
   ASSERT_TRUE(platform_->LookupPrivilegeValueA(nullptr, "sedebugprivilege", &luid));
-  ASSERT_TRUE(platform_->AdjustTokenPrivileges(token, false, luid,
-                                               kSePrivilegeEnabled));
+  ASSERT_TRUE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
   std::string status;
   posix::ReadFileAt(AT_FDCWD, "/proc/self/status", 65536, &status);
-  const bool entitled =
-      ::geteuid() == 0 || posix::EffectiveCapKill(status).value_or(false);
+  const bool entitled = ::geteuid() == 0 || posix::EffectiveCapKill(status).value_or(false);
   EXPECT_EQ(platform_->GetLastError(),
             entitled ? 0u : static_cast<std::uint32_t>(kErrorNotAllAssigned));
   EXPECT_TRUE(platform_->CloseHandle(token));
-  EXPECT_FALSE(platform_->AdjustTokenPrivileges(token, false, luid,
-                                                kSePrivilegeEnabled));
+  EXPECT_FALSE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
 }
 
@@ -415,8 +406,7 @@ TEST_F(LinuxPlatformTest, FailuresLeaveTheirReasonBehind) {
   const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
   char out[16];
   EXPECT_EQ(platform_->WideCharToMultiByte(loneSurrogate, -1, out, sizeof out), 0);
-  EXPECT_EQ(platform_->GetLastError(),
-            static_cast<std::uint32_t>(kErrorNoUnicodeTranslation));
+  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorNoUnicodeTranslation));
   SystemTime calendar;
   EXPECT_FALSE(platform_->FileTimeToSystemTime(FileTime{1} << 63, &calendar));
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));

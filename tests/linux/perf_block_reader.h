@@ -21,8 +21,8 @@ struct PerfInstance {
 
 // Offset of the "ID Process" counter in each counter block; nullopt when
 // the object defines no such counter.
-inline std::optional<std::size_t> PidCounterOffset(
-    std::span<const std::uint8_t> object, std::size_t definitionLength) {
+inline std::optional<std::size_t> PidCounterOffset(std::span<const std::uint8_t> object,
+                                                   std::size_t definitionLength) {
   using namespace zw::perf;
   const std::uint32_t counters = Read32(&object[kObjectNumCounters]);
   for (std::size_t i = 0; i < counters; ++i) {
@@ -36,24 +36,22 @@ inline std::optional<std::size_t> PidCounterOffset(
 }
 
 // One instance at `*at`, which is moved past its counter block.
-inline std::optional<PerfInstance> ReadInstance(
-    std::span<const std::uint8_t> object, std::size_t* at,
-    std::size_t pidOffset) {
+inline std::optional<PerfInstance> ReadInstance(std::span<const std::uint8_t> object,
+                                                std::size_t* at, std::size_t pidOffset) {
   using namespace zw::perf;
   if (*at + kInstanceSize > object.size()) return std::nullopt;
   const std::uint8_t* instance = &object[*at];
   const std::size_t length = Read32(instance + kInstanceByteLength);
   const std::size_t nameOffset = Read32(instance + kInstanceNameOffset);
   const std::size_t nameBytes = Read32(instance + kInstanceNameLength);
-  if (length < kInstanceSize || length > object.size() - *at ||
-      nameOffset > length || nameBytes > length - nameOffset ||
-      nameBytes < 2 || nameBytes % 2 != 0) {
+  if (length < kInstanceSize || length > object.size() - *at || nameOffset > length ||
+      nameBytes > length - nameOffset || nameBytes < 2 || nameBytes % 2 != 0) {
     return std::nullopt;
   }
   PerfInstance result;
   for (std::size_t i = 0; i + 2 < nameBytes; i += 2) {
-    result.name.push_back(static_cast<char16_t>(
-        instance[nameOffset + i] | instance[nameOffset + i + 1] << 8));
+    result.name.push_back(
+        static_cast<char16_t>(instance[nameOffset + i] | instance[nameOffset + i + 1] << 8));
   }
   const std::size_t block = *at + length;
   if (block + 4 > object.size()) return std::nullopt;
@@ -85,8 +83,7 @@ inline std::optional<std::vector<PerfInstance>> ReadPerfInstances(
   if (definitionLength < kObjectSize || definitionLength > objectLength) {
     return std::nullopt;
   }
-  const std::optional<std::size_t> pidOffset =
-      PidCounterOffset(object, definitionLength);
+  const std::optional<std::size_t> pidOffset = PidCounterOffset(object, definitionLength);
   if (!pidOffset) return std::nullopt;
   std::vector<PerfInstance> instances;
   std::size_t at = definitionLength;

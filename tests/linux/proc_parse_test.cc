@@ -16,8 +16,8 @@ using namespace std::string_view_literals;
 constexpr std::string_view kMiddle = " 1 100 100 0 -1 4194560 120 0 0 0 ";
 constexpr std::string_view kTail = " 0 0 20 0 1 0 ";
 
-std::string StatLine(std::string_view head, std::string_view utime,
-                     std::string_view stime, std::string_view start) {
+std::string StatLine(std::string_view head, std::string_view utime, std::string_view stime,
+                     std::string_view start) {
   std::string line(head);
   line.append(kMiddle).append(utime).append(" ").append(stime);
   line.append(kTail).append(start);
@@ -85,16 +85,19 @@ TEST(ParsePidNameTest, AcceptsOnlyPlainProcessNumbers) {
   EXPECT_EQ(ParsePidName("1"), 1u);
   EXPECT_EQ(ParsePidName("4194304"), 4194304u);
   EXPECT_EQ(ParsePidName("4294967295"), 4294967295u);
-  for (std::string_view name :
-       {"", "0", "012", "self", "12a", "-1", "+1", "4294967296", " 1"}) {
+  for (std::string_view name : {"", "0", "012", "self", "12a", "-1", "+1", "4294967296", " 1"}) {
     EXPECT_FALSE(ParsePidName(name)) << name;
   }
 }
 
 TEST(SplitCmdlineTest, SplitsAtNulsWithOrWithoutTerminator) {
   using Words = std::vector<std::string_view>;
-  EXPECT_EQ(SplitCmdline("/bin/sleep\0" "30\0"sv), (Words{"/bin/sleep", "30"}));
-  EXPECT_EQ(SplitCmdline("/bin/sleep\0" "30"sv), (Words{"/bin/sleep", "30"}));
+  EXPECT_EQ(SplitCmdline("/bin/sleep\0"
+                         "30\0"sv),
+            (Words{"/bin/sleep", "30"}));
+  EXPECT_EQ(SplitCmdline("/bin/sleep\0"
+                         "30"sv),
+            (Words{"/bin/sleep", "30"}));
   EXPECT_EQ(SplitCmdline("a\0\0b\0"sv), (Words{"a", "", "b"}));
   EXPECT_EQ(SplitCmdline("worker: idle (main)"sv), (Words{"worker: idle (main)"}));
   EXPECT_EQ(SplitCmdline(""sv), Words{});
@@ -129,14 +132,15 @@ TEST(InstanceNameTest, RecoversNamesTheKernelCut) {
       {"bash", "/bin/other\0"sv, "bash"},
       {"run.sh", ""sv, "run"},
       // Cut names come from the program path, with the extension dropped.
-      {"zw-sleeper-with", "/tmp/d/zw-sleeper-with-long-name.bin\0" "30\0"sv,
+      {"zw-sleeper-with",
+       "/tmp/d/zw-sleeper-with-long-name.bin\0"
+       "30\0"sv,
        "zw-sleeper-with-long-name"},
       // A script: argv[0] is the interpreter, the script comes later.
       {"my_long_script_", "/usr/bin/python3\0/opt/my_long_script_name.py\0"sv,
        "my_long_script_name"},
       // The first matching word decides.
-      {"abcdefghijklmno", "abcdefghijklmnop\0abcdefghijklmnoq\0"sv,
-       "abcdefghijklmnop"},
+      {"abcdefghijklmno", "abcdefghijklmnop\0abcdefghijklmnoq\0"sv, "abcdefghijklmnop"},
       // Exactly fifteen bytes long and not cut at all.
       {"abcdefghijklmno", "./abcdefghijklmno\0"sv, "abcdefghijklmno"},
       // Kernel threads have no command line and keep their comm.
@@ -144,8 +148,7 @@ TEST(InstanceNameTest, RecoversNamesTheKernelCut) {
       // A thread renamed by the program itself matches no word.
       {"renamed-worker1", "/usr/bin/server\0--port\0"sv, "renamed-worker1"},
       // A command line rewritten as one blank-separated text.
-      {"postgres-checkp", "postgres-checkpointer main"sv,
-       "postgres-checkpointer main"},
+      {"postgres-checkp", "postgres-checkpointer main"sv, "postgres-checkpointer main"},
       {"my.long.name.ab", "/x/my.long.name.abc.exe\0"sv, "my.long.name.abc"},
   };
   for (const Case& c : cases) {
@@ -191,9 +194,9 @@ TEST(ClockTest, TicksAndStartTimes) {
   EXPECT_EQ(StartTicksToFileTime(440'000, 100, kNow * kSecond, 5000 * kSecond),
             kEpoch + (kNow - 600) * kTick);
   // Fractions of the clocks and of the tick count all carry through.
-  EXPECT_EQ(StartTicksToFileTime(12'345, 100, kNow * kSecond + 250'000'000,
-                                 1000 * kSecond + 100'000'000),
-            kEpoch + (kNow - 1000 + 123) * kTick + 6'000'000);
+  EXPECT_EQ(
+      StartTicksToFileTime(12'345, 100, kNow * kSecond + 250'000'000, 1000 * kSecond + 100'000'000),
+      kEpoch + (kNow - 1000 + 123) * kTick + 6'000'000);
   EXPECT_FALSE(StartTicksToFileTime(1, 0, kNow * kSecond, kSecond));
 }
 

@@ -54,8 +54,8 @@ std::vector<std::uint8_t> QueryBlock(zw::Platform& platform) {
   std::vector<std::uint8_t> buffer(kGrowStep);
   for (;;) {
     auto size = static_cast<std::uint32_t>(buffer.size());
-    const std::int32_t result = platform.RegQueryValueExA(
-        zw::RegistryKey::kPerformanceData, "230", buffer.data(), &size);
+    const std::int32_t result =
+        platform.RegQueryValueExA(zw::RegistryKey::kPerformanceData, "230", buffer.data(), &size);
     if (result == zw::kErrorSuccess) {
       buffer.resize(size);
       break;
@@ -85,8 +85,7 @@ Figures Summarize(std::vector<double> samples) {
 std::size_t OpenAll(zw::Platform& platform, const std::vector<std::uint32_t>& pids) {
   std::size_t opened = 0;
   for (std::uint32_t pid : pids) {
-    const zw::Handle handle =
-        platform.OpenProcess(zw::kProcessQueryInformation, false, pid);
+    const zw::Handle handle = platform.OpenProcess(zw::kProcessQueryInformation, false, pid);
     if (handle == zw::Handle::kNull) continue;
     zw::FileTime creation = 0, exit = 0, kernel = 0, user = 0;
     if (platform.GetProcessTimes(handle, &creation, &exit, &kernel, &user)) ++opened;
@@ -118,15 +117,15 @@ int Run(zw::Platform& platform, int rounds, std::size_t extra) {
     openMs.push_back(Milliseconds(Clock::now() - openStart));
   }
   const Figures snapshot = Summarize(snapshotMs);
-  const Figures open = Summarize(openMs);
-  std::printf("processes listed     %zu (%zu started here), block %zu bytes\n",
-              pids.size(), extra, block.size());
-  std::printf("build block          median %8.3f ms  best %8.3f ms\n",
-              snapshot.median, snapshot.best);
-  std::printf("open + times, all    median %8.3f ms  best %8.3f ms  (%zu opened)\n",
-              open.median, open.best, opened);
+  const Figures opening = Summarize(openMs);
+  std::printf("processes listed     %zu (%zu started here), block %zu bytes\n", pids.size(), extra,
+              block.size());
+  std::printf("build block          median %8.3f ms  best %8.3f ms\n", snapshot.median,
+              snapshot.best);
+  std::printf("open + times, all    median %8.3f ms  best %8.3f ms  (%zu opened)\n", opening.median,
+              opening.best, opened);
   std::printf("open + times, each   median %8.3f us\n",
-              pids.empty() ? 0.0 : open.median * 1000.0 / static_cast<double>(pids.size()));
+              pids.empty() ? 0.0 : opening.median * 1000.0 / static_cast<double>(pids.size()));
   return 0;
 }
 
