@@ -17,8 +17,8 @@ long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
 void PrintListingLine(RunState& state, ProcessRecord& slot, std::string& name) {
   UpperCaseInPlace(slot.name);
   UpperCaseInPlace(name);
-  Print(state.output, "Prozess: /%s/%d/%lld/%s/\n", slot.name.c_str(),
-        AsSigned(slot.pid), AsLong(slot.runTime), name.c_str());
+  Print(state.output, "Prozess: /%s/%d/%lld/%s/\n", slot.name.c_str(), AsSigned(slot.pid),
+        AsLong(slot.runTime), name.c_str());
 }
 
 bool Matches(ProcessRecord& slot, std::string& name, bool pattern) {
@@ -46,8 +46,8 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
   std::uint32_t companionError = 0;
   TerminateByCommand(state, state.inventory.companionPid, &companionError);
   if (outcome == TerminateOutcome::kStarted) {
-    Print(state.output, "Prozess beendet: %s, %d  (Laufzeit= %lld Sekunden)\n",
-          slot.name.c_str(), AsSigned(slot.pid), AsLong(slot.runTime));
+    Print(state.output, "Prozess beendet: %s, %d  (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
+          AsSigned(slot.pid), AsLong(slot.runTime));
   } else if (outcome == TerminateOutcome::kFailed) {
     Print(state.output, "CreateProcess failed with %d\n", AsSigned(error));
   }
@@ -74,8 +74,8 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
     return CheckResult::kNoProcess;
   }
   if (state.verbose == 1) {
-    Print(state.output, "Prozess gefunden %s, %d (Laufzeit= %lld Sekunden)\n",
-          slot->name.c_str(), AsSigned(slot->pid), AsLong(slot->runTime));
+    Print(state.output, "Prozess gefunden %s, %d (Laufzeit= %lld Sekunden)\n", slot->name.c_str(),
+          AsSigned(slot->pid), AsLong(slot->runTime));
   }
   // runTime is never negative, so this is the unsigned comparison: a limit
   // read as -5 is 4294967291 seconds.
@@ -90,8 +90,7 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
   return CheckResult::kHandled;
 }
 
-TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid,
-                                    std::uint32_t* error) {
+TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid, std::uint32_t* error) {
   if (pid == 0 || pid == kPseudoPid) return TerminateOutcome::kSkipped;
   Platform& platform = state.platform;
   char commandLine[32];

@@ -22,15 +22,13 @@ enum class CheckResult : int {
 /// holds "*" or "?" is a pattern matched against whole names and titles,
 /// any other name is matched as a prefix of the process names. `limit` is
 /// the maximum run time in seconds, compared as an unsigned value.
-CheckResult CheckWatchEntry(RunState& state, std::string& name,
-                            std::uint32_t limit);
+CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
 
 enum class TerminateOutcome { kSkipped, kStarted, kFailed };
 
 /// Starts "kill <pid>" without waiting for it, then pauses 100 ms. Identifier
 /// 0 and kPseudoPid name no process: nothing is started (kSkipped). On
 /// kFailed, `*error` holds the platform's error code.
-TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid,
-                                    std::uint32_t* error);
+TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid, std::uint32_t* error);
 
 }  // namespace zw

@@ -13,8 +13,8 @@ constexpr std::string_view kKillTitlePattern = "*KILL*";
 
 ProcessRecord* FindSlot(ProcessTable& table, std::uint32_t count, std::uint32_t pid) {
   const auto end = table.begin() + std::min<std::size_t>(count, table.size());
-  const auto it = std::find_if(table.begin(), end,
-                               [pid](const ProcessRecord& r) { return r.pid == pid; });
+  const auto it =
+      std::find_if(table.begin(), end, [pid](const ProcessRecord& r) { return r.pid == pid; });
   return it == end ? nullptr : &*it;
 }
 

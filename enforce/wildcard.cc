@@ -13,15 +13,12 @@ constexpr char kSetClose = ']';
 constexpr unsigned char kRange = '-';
 constexpr std::size_t kNoStar = std::string_view::npos;
 
-std::string_view UpToNul(std::string_view s) {
-  return s.substr(0, s.find('\0'));
-}
+std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 // Upper-cases as toupper does in the classic locale: only a-z change.
 unsigned char UpperAscii(char ch) {
   const auto c = static_cast<unsigned char>(ch);
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A')
-                                : c;
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
 // A set runs from its "[" to the first "]" after it, since "]" is never a
@@ -65,8 +62,7 @@ struct ElementMatch {
 
 // Matches the one-character element at `pos` (anything but a star) against
 // one text byte. Requires every set of the pattern to be closed.
-ElementMatch MatchElement(std::string_view pattern, std::size_t pos,
-                          char text) {
+ElementMatch MatchElement(std::string_view pattern, std::size_t pos, char text) {
   const unsigned char c = UpperAscii(text);
   const char p = pattern[pos];
   if (p == kAnyOne) return {true, pos + 1};

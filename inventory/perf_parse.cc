@@ -31,8 +31,7 @@ class Reader {
 
 // CounterOffset of the first counter definition with the "ID Process" title
 // index. The definitions follow each other at a fixed stride.
-std::optional<std::uint32_t> FindProcessIdOffset(const Reader& r,
-                                                 std::uint64_t object) {
+std::optional<std::uint32_t> FindProcessIdOffset(const Reader& r, std::uint64_t object) {
   const auto headerLength = r.U32(object + kObjectHeaderLength);
   const auto numCounters = r.U32(object + kObjectNumCounters);
   if (!headerLength || !numCounters) return std::nullopt;
@@ -48,8 +47,7 @@ std::optional<std::uint32_t> FindProcessIdOffset(const Reader& r,
 
 // The zero-terminated UTF-16 name, which must end inside its instance
 // definition [instance, end).
-std::optional<std::u16string> ReadName(const Reader& r, std::uint64_t instance,
-                                       std::uint64_t end) {
+std::optional<std::u16string> ReadName(const Reader& r, std::uint64_t instance, std::uint64_t end) {
   const std::uint64_t nameOffset = *r.U32(instance + kInstanceNameOffset);
   std::u16string name;
   for (std::uint64_t at = instance + nameOffset; at + 2 <= end; at += 2) {
@@ -63,8 +61,7 @@ std::optional<std::u16string> ReadName(const Reader& r, std::uint64_t instance,
 // One instance at `at`; on success `*next` is where the following one starts.
 // Every step moves on by at least one instance definition and one counter, so
 // a block of n bytes never yields more than n / 28 instances.
-std::optional<PerfInstance> ReadInstance(const Reader& r, std::uint64_t at,
-                                         std::uint32_t pidOffset,
+std::optional<PerfInstance> ReadInstance(const Reader& r, std::uint64_t at, std::uint32_t pidOffset,
                                          std::uint64_t* next) {
   const auto byteLength = r.U32(at + kInstanceByteLength);
   if (!byteLength || *byteLength < kInstanceSize || !r.Fits(at, *byteLength)) {
@@ -72,8 +69,7 @@ std::optional<PerfInstance> ReadInstance(const Reader& r, std::uint64_t at,
   }
   const std::uint64_t block = at + *byteLength;
   const auto blockLength = r.U32(block + kCounterBlockByteLength);
-  if (!blockLength || std::uint64_t{pidOffset} + 4 > *blockLength ||
-      !r.Fits(block, *blockLength)) {
+  if (!blockLength || std::uint64_t{pidOffset} + 4 > *blockLength || !r.Fits(block, *blockLength)) {
     return std::nullopt;
   }
   auto name = ReadName(r, at, block);

@@ -59,8 +59,7 @@ struct Inventory {
 /// Refills `inventory.processTable` from the performance data and returns the
 /// number of processes in it; 0 (with the table untouched) when the query
 /// failed, after printing the failure.
-std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out,
-                                  Inventory& inventory);
+std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory);
 
 /// Measures the run time of every process of the latest snapshot that can be
 /// opened, and finds the companion process.

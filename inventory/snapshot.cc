@@ -23,14 +23,12 @@ constexpr std::size_t kMaxInstanceNameLength = 255;
 
 // Queries the process object into `buffer`, growing it until the data fits.
 // Returns the query's result; on 0 `*size` is the number of bytes returned.
-std::int32_t QueryProcessObject(Platform& platform,
-                                std::vector<std::uint8_t>& buffer,
+std::int32_t QueryProcessObject(Platform& platform, std::vector<std::uint8_t>& buffer,
                                 std::uint32_t* size) {
   buffer.assign(kPerfBufferStep, 0);
   *size = kPerfBufferStep;
   std::int32_t result = platform.RegQueryValueExA(
-      RegistryKey::kPerformanceData, perf::kProcessObjectValueName,
-      buffer.data(), size);
+      RegistryKey::kPerformanceData, perf::kProcessObjectValueName, buffer.data(), size);
   while (result == kErrorMoreData) {
     // What a failed query leaves in the size variable is not defined; grow
     // from whichever is larger so every round asks for more.
@@ -40,8 +38,7 @@ std::int32_t QueryProcessObject(Platform& platform,
     if (grown > kMaxPerfBufferSize) return kErrorMoreData;
     *size = static_cast<std::uint32_t>(grown);
     buffer.assign(*size, 0);
-    result = platform.RegQueryValueExA(RegistryKey::kPerformanceData,
-                                       perf::kProcessObjectValueName,
+    result = platform.RegQueryValueExA(RegistryKey::kPerformanceData, perf::kProcessObjectValueName,
                                        buffer.data(), size);
   }
   return result;
@@ -51,8 +48,8 @@ std::int32_t QueryProcessObject(Platform& platform,
 // appended, or "unknown" when it cannot be converted or does not fit.
 std::string SlotName(Platform& platform, const std::u16string& instanceName) {
   char converted[kNameBufferSize];
-  const int bytes = platform.WideCharToMultiByte(
-      instanceName.c_str(), -1, converted, kNameBufferSize);
+  const int bytes =
+      platform.WideCharToMultiByte(instanceName.c_str(), -1, converted, kNameBufferSize);
   if (bytes <= 0) return "unknown";
   // The count includes the converted terminator; the text ends at the first.
   const char* end = std::find(converted, converted + std::min(bytes, kNameBufferSize), '\0');
@@ -89,8 +86,7 @@ void UpperCaseInPlace(std::string& text) {
   }
 }
 
-std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out,
-                                  Inventory& inventory) {
+std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory) {
   std::vector<std::uint8_t> buffer;
   std::uint32_t size = 0;
   const std::int32_t result = QueryProcessObject(platform, buffer, &size);

@@ -69,10 +69,8 @@ inline constexpr std::uint32_t kCounterRawCount = 0x00010000;
 inline constexpr std::uint32_t kDetailNovice = 100;
 
 inline std::uint32_t Read32(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) |
-         static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 |
-         static_cast<std::uint32_t>(at[3]) << 24;
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
 inline void Write32(std::uint8_t* at, std::uint32_t value) {

@@ -89,37 +89,30 @@ class Platform {
   /// returns its length without the terminator. When it does not fit,
   /// returns the size needed including the terminator and leaves `buffer`
   /// unspecified. 0 on failure.
-  virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size,
-                                             char* buffer) = 0;
+  virtual std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) = 0;
 
   /// Reads `key` of `section` from the profile file `fileName` into
   /// `buffer` (of `size` bytes, at least 1), or `defaultValue` when the key
   /// or file is missing, cut to size - 1 characters and zero-terminated.
   /// Returns the number of characters copied. Never fails otherwise.
-  virtual std::uint32_t GetPrivateProfileStringA(const char* section,
-                                                 const char* key,
-                                                 const char* defaultValue,
-                                                 char* buffer,
-                                                 std::uint32_t size,
-                                                 const char* fileName) = 0;
+  virtual std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                                 const char* defaultValue, char* buffer,
+                                                 std::uint32_t size, const char* fileName) = 0;
 
   /// Pseudo handle of the calling process; never fails.
   virtual Handle GetCurrentProcess() = 0;
 
   /// Opens the access token of `process`. false on failure.
-  virtual bool OpenProcessToken(Handle process, std::uint32_t desiredAccess,
-                                Handle* token) = 0;
+  virtual bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) = 0;
 
   /// Looks up the identifier of privilege `name` on `systemName` (nullptr:
   /// the local system). false on failure.
-  virtual bool LookupPrivilegeValueA(const char* systemName, const char* name,
-                                     Luid* luid) = 0;
+  virtual bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) = 0;
 
   /// Sets the attributes of one privilege in `token`. Returns true when the
   /// call itself worked; last error kErrorNotAllAssigned when the privilege
   /// could not be given, 0 when it was.
-  virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
-                                     const Luid& luid,
+  virtual bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges, const Luid& luid,
                                      std::uint32_t attributes) = 0;
 
   virtual std::uint32_t GetLastError() = 0;
@@ -128,8 +121,7 @@ class Platform {
   /// Returns 0 and sets `*size` to the bytes written; kErrorMoreData when
   /// the value does not fit (the caller grows the buffer and asks again);
   /// another Win32 error code on failure.
-  virtual std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName,
-                                        std::uint8_t* data,
+  virtual std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName, std::uint8_t* data,
                                         std::uint32_t* size) = 0;
 
   virtual std::int32_t RegCloseKey(RegistryKey key) = 0;
@@ -137,30 +129,26 @@ class Platform {
   /// Converts `wideLength` UTF-16 units (-1: up to and including the
   /// terminator) to the ANSI code page, no default character. Returns the
   /// bytes written (including a converted terminator), 0 on failure.
-  virtual int WideCharToMultiByte(const char16_t* wide, int wideLength,
-                                  char* out, int outSize) = 0;
+  virtual int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) = 0;
 
   /// kNull when the process is gone or may not be opened.
   virtual Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
                              std::uint32_t processId) = 0;
 
   /// Creation, exit, kernel and user times of `process`. false on failure.
-  virtual bool GetProcessTimes(Handle process, FileTime* creation,
-                               FileTime* exit, FileTime* kernel,
+  virtual bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
                                FileTime* user) = 0;
 
   /// Calendar record (UTC) of `fileTime`. false when it is out of range.
-  virtual bool FileTimeToSystemTime(FileTime fileTime,
-                                    SystemTime* systemTime) = 0;
+  virtual bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) = 0;
 
   virtual bool CloseHandle(Handle handle) = 0;
 
   /// Starts `commandLine` (writable, as the platform may modify it) without
   /// waiting for it. With no `applicationName` the program is looked up by
   /// the platform's rules for a bare command. false on failure.
-  virtual bool CreateProcessA(const char* applicationName, char* commandLine,
-                              bool inheritHandles, std::uint32_t creationFlags,
-                              const StartupInfo& startupInfo,
+  virtual bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                              std::uint32_t creationFlags, const StartupInfo& startupInfo,
                               ProcessInformation* processInformation) = 0;
 
   /// Suspends the thread; 0 only yields the processor.
@@ -172,18 +160,15 @@ class Platform {
   virtual std::int64_t time() = 0;
 
   /// Calls `callback` for every top-level window until it returns false.
-  virtual bool EnumWindows(
-      const std::function<bool(WindowHandle)>& callback) = 0;
+  virtual bool EnumWindows(const std::function<bool(WindowHandle)>& callback) = 0;
 
   /// Thread that created `window` (0 on failure); its process in
   /// `*processId`.
-  virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window,
-                                                 std::uint32_t* processId) = 0;
+  virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) = 0;
 
   /// Title of `window` into `buffer` (`maxCount` bytes including the
   /// terminator). Returns its length, 0 when empty or on failure.
-  virtual int GetWindowTextA(WindowHandle window, char* buffer,
-                             int maxCount) = 0;
+  virtual int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) = 0;
 };
 
 /// The backend of the platform the tool was built for.

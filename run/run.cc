@@ -18,8 +18,7 @@ constexpr const char* kSection = "PGM";
 constexpr unsigned kLastEntry = 9999;
 
 bool IsVerboseSwitch(std::string_view arg) {
-  return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') &&
-         (arg[1] == 'D' || arg[1] == 'd');
+  return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') && (arg[1] == 'D' || arg[1] == 'd');
 }
 
 // What atol gives for the buffer: blanks skipped, a sign, then digits up to
@@ -40,8 +39,8 @@ WatchEntry ReadEntry(Platform& platform, const std::string& path, unsigned n) {
   std::snprintf(key, sizeof key, "PGM%03u", n);
   platform.GetPrivateProfileStringA(kSection, key, "none", name, sizeof name, path.c_str());
   std::snprintf(key, sizeof key, "AKT%03u", n);
-  entry.limitChars = platform.GetPrivateProfileStringA(kSection, key, "000000", limit,
-                                                        sizeof limit, path.c_str());
+  entry.limitChars =
+      platform.GetPrivateProfileStringA(kSection, key, "000000", limit, sizeof limit, path.c_str());
   name[sizeof name - 1] = '\0';
   limit[sizeof limit - 1] = '\0';
   entry.name = name;
@@ -64,8 +63,8 @@ int EnableDebugPrivilege(RunState& state) {
   // The token stays open for the life of the process; the privilege lives
   // in it.
   Handle token = Handle::kNull;
-  if (!platform.OpenProcessToken(platform.GetCurrentProcess(),
-                                 kTokenAdjustPrivileges | kTokenQuery, &token)) {
+  if (!platform.OpenProcessToken(platform.GetCurrentProcess(), kTokenAdjustPrivileges | kTokenQuery,
+                                 &token)) {
     Print(state.output, "OpenProcessToken failed with %d\n",
           static_cast<int>(platform.GetLastError()));
     return 0;

@@ -21,21 +21,20 @@ struct PrefixCase {
 // Processes in slot order after the Idle instance: slot 3 is NOTES, slot 7
 // NOTEPAD.
 std::vector<ScriptedProcess> PrefixProcesses(const ScriptedPlatform& p) {
-  return Framed({Proc(p, 10, u"System", 50), Proc(p, 11, u"smss", 50),
-                 Proc(p, 30, u"notes", 50), Proc(p, 40, u"csrss", 50),
-                 Proc(p, 50, u"winlogon", 50), Proc(p, 60, u"explorer", 50),
-                 Proc(p, 70, u"notepad", 50)});
+  return Framed({Proc(p, 10, u"System", 50), Proc(p, 11, u"smss", 50), Proc(p, 30, u"notes", 50),
+                 Proc(p, 40, u"csrss", 50), Proc(p, 50, u"winlogon", 50),
+                 Proc(p, 60, u"explorer", 50), Proc(p, 70, u"notepad", 50)});
 }
 
 TEST(Check, MatchesTheFirstProcessWhoseNameBeginsWithTheEntry) {
   const PrefixCase cases[] = {
-      {"NOTE", 30},             // slot 3 comes before slot 7
-      {"notepad.exe", 70},      // both sides upper-cased
+      {"NOTE", 30},         // slot 3 comes before slot 7
+      {"notepad.exe", 70},  // both sides upper-cased
       {"Notepad", 70},
       {"NOTEPAD.EXE.OLD", -1},  // longer than the process name
       {"EXPLORER.EXE", 60},
       {"XYZ", -1},
-      {"", -2},                 // the empty name matches slot 0, Idle
+      {"", -2},  // the empty name matches slot 0, Idle
   };
   for (const PrefixCase& c : cases) {
     SCOPED_TRACE(c.entry);
@@ -90,9 +89,9 @@ TEST(Check, WaitsBelowTheLimitAndTerminatesAtIt) {
 TEST(Check, VerboseTraceAndSleepsOfATermination) {
   ScriptedRun run;
   run.state.verbose = 1;
-  run.platform.snapshots = {{Framed({Proc(run.platform, 100, u"sammler", 10),
-                                     Proc(run.platform, 200, u"report", 90)}),
-                             {}}};
+  run.platform.snapshots = {
+      {Framed({Proc(run.platform, 100, u"sammler", 10), Proc(run.platform, 200, u"report", 90)}),
+       {}}};
   std::string name = "report";
   EXPECT_EQ(CheckWatchEntry(run.state, name, 60), CheckResult::kHandled);
   EXPECT_EQ(run.output.text(),
@@ -164,9 +163,8 @@ TEST(Check, ListingStopsForGoodAfterTheFirstMiss) {
 TEST(Check, CommandThatCannotStartIsReportedNotClaimed) {
   ScriptedRun run;
   run.platform.failures[ScriptedOp::kCreateProcess] = kErrorFileNotFound;
-  run.platform.snapshots = {{Framed({Proc(run.platform, 100, u"sammler", 5),
-                                     Proc(run.platform, 200, u"app", 500)}),
-                             {}}};
+  run.platform.snapshots = {
+      {Framed({Proc(run.platform, 100, u"sammler", 5), Proc(run.platform, 200, u"app", 500)}), {}}};
   std::string name = "APP";
   EXPECT_EQ(CheckWatchEntry(run.state, name, 60), CheckResult::kHandled);
   EXPECT_EQ(run.output.text(), "CreateProcess failed with 2\n");

@@ -34,16 +34,16 @@ TEST(PatternEntry, MatchesByCutNameFullNameOrTitle) {
     std::string entry;
     std::int32_t expectedPid;  // -1: no match; -2: Idle
   } cases[] = {
-      {"BATCH??", 10},         // cut name BATCH01
-      {"batch??", 10},         // entry names are upper-cased
-      {"*01.EXE", 10},         // full name
-      {"*.EXE", -2},           // the first slot, Idle
-      {"*KUNDENLISTE*", 11},   // window title
+      {"BATCH??", 10},        // cut name BATCH01
+      {"batch??", 10},        // entry names are upper-cased
+      {"*01.EXE", 10},        // full name
+      {"*.EXE", -2},          // the first slot, Idle
+      {"*KUNDENLISTE*", 11},  // window title
       {"*REPORT*", 12},
       {"MONATS[P-S]EPORT*", 12},
       {"MONATS[P-S]EPORT", -1},  // no "*" or "?": a prefix, and none begins so
-      {"ZEIT*", -1},           // the own process is never marked
-      {"CMD*", -1},            // a "kill" window excludes its process
+      {"ZEIT*", -1},             // the own process is never marked
+      {"CMD*", -1},              // a "kill" window excludes its process
       {"BATCH?", -1},
       {"*NO SUCH*", -1},
   };
@@ -91,7 +91,8 @@ TEST(WindowCapture, RecordsWindowAndTitleOfKnownProcesses) {
   run.platform.windows.push_back({WindowHandle{0x505}, 11, std::string(100, 'T')});
   run.platform.windows.push_back({WindowHandle{0x506}, 10, ""});
   ProcessTable& table = run.state.inventory.processTable;
-  run.state.inventory.processCount = TakeProcessSnapshot(run.platform, run.output, run.state.inventory);
+  run.state.inventory.processCount =
+      TakeProcessSnapshot(run.platform, run.output, run.state.inventory);
   CaptureWindows(run.platform, table, run.state.inventory.processCount);
   EXPECT_EQ(table[2].window, WindowHandle{0x505});  // the last window seen
   EXPECT_EQ(table[2].title, std::string(63, 'T'));

@@ -18,7 +18,9 @@ std::vector<PerfProcess> Sample(std::size_t n) {
   return list;
 }
 
-std::size_t ObjectAt(const std::vector<std::uint8_t>& b) { return Read32(b.data() + kDataBlockHeaderLength); }
+std::size_t ObjectAt(const std::vector<std::uint8_t>& b) {
+  return Read32(b.data() + kDataBlockHeaderLength);
+}
 std::size_t FirstInstanceAt(const std::vector<std::uint8_t>& b) {
   return ObjectAt(b) + Read32(b.data() + ObjectAt(b) + kObjectDefinitionLength);
 }
@@ -74,7 +76,8 @@ TEST(PerfParse, MalformedBlocksEndAtTheLastWholeInstance) {
       {"second instance too short", second + kInstanceByteLength, 4, 1, true},
       {"name outside its instance", second + kInstanceNameOffset, 0x1000, 1, true},
       {"counter block empty", second + Read32(good.data() + second), 0, 1, true},
-      {"identifier outside the counter block", object + kObjectSize + kCounterOffset, 4000, 0, true},
+      {"identifier outside the counter block", object + kObjectSize + kCounterOffset, 4000, 0,
+       true},
       {"no instances counted", object + kObjectNumInstances, 0, 0, true},
       {"more instances counted than present", object + kObjectNumInstances, 0xFFFFFFFFu, 3, true},
   };

@@ -171,10 +171,11 @@ TEST(RunLoop, RestartsAtTheFirstEntryAfterEveryFind) {
                  {Framed({Proc(p, 2, u"b", 1)}), {}},
                  {Framed({}), {}}};
   EXPECT_EQ(RunMain(run, {"zeitwache", "/D"}), 100);
-  EXPECT_EQ(TraceLines(run.output.text(), "Pruefe"),
-            (std::vector<std::string>{"Pruefe A (MaxRunTime = 600)", "Pruefe A (MaxRunTime = 600)",
-                                      "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)",
-                                      "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)"}));
+  EXPECT_EQ(
+      TraceLines(run.output.text(), "Pruefe"),
+      (std::vector<std::string>{"Pruefe A (MaxRunTime = 600)", "Pruefe A (MaxRunTime = 600)",
+                                "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)",
+                                "Pruefe A (MaxRunTime = 600)", "Pruefe B (MaxRunTime = 600)"}));
   EXPECT_EQ(std::count(p.sleeps.begin(), p.sleeps.end(), 5000u), 3);
   EXPECT_TRUE(run.output.text().ends_with("Anzahl Prozesse 2\n"));
 }

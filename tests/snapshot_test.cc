@@ -44,8 +44,7 @@ TEST(Snapshot, NamesThatCannotBeConvertedOrDoNotFitAreUnknown) {
   const std::u16string fits(255, u'n');
   run.platform.snapshots = {{{Proc(run.platform, 1, u"ok", 1),
                               Proc(run.platform, 2, std::u16string(1, char16_t{0xD800}), 1),
-                              Proc(run.platform, 3, fits, 1),
-                              Proc(run.platform, 4, fits + u"n", 1),
+                              Proc(run.platform, 3, fits, 1), Proc(run.platform, 4, fits + u"n", 1),
                               Proc(run.platform, 5, std::u16string(300, u'n'), 1),
                               Proc(run.platform, 6, u"gr\u00fcn", 1)},
                              {}}};
@@ -67,7 +66,8 @@ TEST(Snapshot, FailedQueryIsReportedAndCountsNothing) {
     ASSERT_EQ(Snapshot(run), 3u);
     run.platform.failures[ScriptedOp::kRegQueryValueEx] = static_cast<std::uint32_t>(error);
     EXPECT_EQ(Snapshot(run), 0u);
-    EXPECT_EQ(run.output.text(), "RegQueryValueEx failed ErrorCode: " + std::to_string(error) + "\n");
+    EXPECT_EQ(run.output.text(),
+              "RegQueryValueEx failed ErrorCode: " + std::to_string(error) + "\n");
     // The table itself stays as it was.
     EXPECT_EQ(run.state.inventory.processTable.size(), 3u);
   }

@@ -86,8 +86,7 @@ TEST(RunTime, UnreadableOrUnconvertibleTimesLeaveTheSlotUnmeasured) {
     EXPECT_EQ(run.state.inventory.processTable[1].runTime, 0);
     EXPECT_TRUE(run.platform.commandLines.empty());
     // Opened but not measured: still known as the companion.
-    EXPECT_EQ(run.state.inventory.companionPid,
-              c.failing == ScriptedOp::kOpenProcess ? 0u : 5u);
+    EXPECT_EQ(run.state.inventory.companionPid, c.failing == ScriptedOp::kOpenProcess ? 0u : 5u);
   }
 }
 

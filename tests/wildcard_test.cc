@@ -80,8 +80,7 @@ void ExpectCases(const std::vector<Case>& cases) {
     EXPECT_EQ(WildcardMatch(c.text, c.pattern), c.expected)
         << "text \"" << text << "\" pattern \"" << pattern << "\"";
     EXPECT_EQ(Reference(text.c_str(), pattern.c_str()), c.expected)
-        << "reference, text \"" << text << "\" pattern \"" << pattern
-        << "\"";
+        << "reference, text \"" << text << "\" pattern \"" << pattern << "\"";
   }
 }
 
@@ -113,29 +112,13 @@ TEST(WildcardMatchTest, Basics) {
 
 TEST(WildcardMatchTest, Sets) {
   ExpectCases({
-      {"b", "[A-C]", 1},
-      {"D", "[A-C]", 0},
-      {"b", "[a-c]", 0},
-      {"-", "[-A]", 1},
-      {"Z", "[-A]", 0},
-      {"]", "[]]", 0},
-      {"!", "[!A]", 1},
-      {"^", "[^A]", 1},
-      {"B", "[!A]", 0},
-      {"A", "[C-A]", 1},  // A reversed range holds only its upper end.
-      {"C", "[C-A]", 1},
-      {"B", "[C-A]", 0},
-      {"Q", "[A--Z]", 1},
-      {"-", "[A--Z]", 0},
+      {"b", "[A-C]", 1}, {"D", "[A-C]", 0},     {"b", "[a-c]", 0},       {"-", "[-A]", 1},
+      {"Z", "[-A]", 0},  {"]", "[]]", 0},       {"!", "[!A]", 1},        {"^", "[^A]", 1},
+      {"B", "[!A]", 0},  {"A", "[C-A]", 1},  // A reversed range holds only its upper end.
+      {"C", "[C-A]", 1}, {"B", "[C-A]", 0},     {"Q", "[A--Z]", 1},      {"-", "[A--Z]", 0},
       {"A", "[A-]", 1},  // "-]" has no upper end: nothing after A matches.
-      {"B", "[A-]", 0},
-      {"-", "[A-]", 0},
-      {"A", "[]", 0},
-      {"", "[A]", 0},
-      {"[", "[[]", 1},
-      {"XbY", "X[ABC]Y", 1},
-      {"aB", "[A-Z][A-Z]", 1},
-      {"AB", "[A][B]", 1},
+      {"B", "[A-]", 0},  {"-", "[A-]", 0},      {"A", "[]", 0},          {"", "[A]", 0},
+      {"[", "[[]", 1},   {"XbY", "X[ABC]Y", 1}, {"aB", "[A-Z][A-Z]", 1}, {"AB", "[A][B]", 1},
       {"A]", "[A]]", 1},
   });
 }
@@ -209,8 +192,7 @@ TEST(WildcardMatchTest, ManyStarsOnALongName) {
 }
 
 // Every string up to `maxLength` long over `alphabet`.
-std::vector<std::string> AllStrings(std::string_view alphabet,
-                                    std::size_t maxLength) {
+std::vector<std::string> AllStrings(std::string_view alphabet, std::size_t maxLength) {
   std::vector<std::string> out{""};
   for (std::size_t begin = 0; begin < out.size(); ++begin) {
     if (out[begin].size() == maxLength) continue;
@@ -228,15 +210,14 @@ struct Tally {
   int mismatches = 0;
 };
 
-void Compare(const std::string& text, const std::string& pattern,
-             Tally* tally) {
+void Compare(const std::string& text, const std::string& pattern, Tally* tally) {
   const int expected = Reference(text.c_str(), pattern.c_str());
   const int actual = WildcardMatch(text, pattern);
   ++tally->pairs;
   tally->matches += expected;
   if (actual != expected && ++tally->mismatches <= 20) {
-    ADD_FAILURE() << "text \"" << text << "\" pattern \"" << pattern
-                  << "\": got " << actual << ", reference " << expected;
+    ADD_FAILURE() << "text \"" << text << "\" pattern \"" << pattern << "\": got " << actual
+                  << ", reference " << expected;
   }
 }
 
@@ -252,8 +233,7 @@ TEST(WildcardMatchTest, AgreesWithReferenceExhaustively) {
   EXPECT_GT(tally.matches, tally.pairs / 1000);
 }
 
-std::string RandomString(std::mt19937* rng, std::string_view alphabet,
-                         std::size_t maxLength) {
+std::string RandomString(std::mt19937* rng, std::string_view alphabet, std::size_t maxLength) {
   std::uniform_int_distribution<std::size_t> length(0, maxLength);
   std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
   std::string s(length(*rng), ' ');
@@ -269,8 +249,7 @@ TEST(WildcardMatchTest, AgreesWithReferenceOnRandomLongerStrings) {
   constexpr std::string_view kTexts = "AAAbB-!]C";
   Tally tally;
   for (int i = 0; i < 200000; ++i) {
-    Compare(RandomString(&rng, kTexts, 12), RandomString(&rng, kPatterns, 12),
-            &tally);
+    Compare(RandomString(&rng, kTexts, 12), RandomString(&rng, kPatterns, 12), &tally);
   }
   EXPECT_EQ(tally.mismatches, 0);
   EXPECT_GT(tally.matches, 1000);

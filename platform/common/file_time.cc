@@ -61,16 +61,14 @@ bool FileTimeToCalendar(FileTime fileTime, SystemTime* t) {
 
 std::optional<std::int64_t> CalendarToUnixSeconds(const SystemTime& t) {
   if (t.year < 1601 || t.month < 1 || t.month > 12 || t.day < 1 ||
-      t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59 ||
-      t.second > 59) {
+      t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59 || t.second > 59) {
     return std::nullopt;
   }
   const std::int64_t days = DaysFromCivil(t.year, t.month, t.day);
   return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
-std::optional<FileTime> UnixToFileTime(std::int64_t unixSeconds,
-                                       std::uint32_t fraction100ns) {
+std::optional<FileTime> UnixToFileTime(std::int64_t unixSeconds, std::uint32_t fraction100ns) {
   const std::int64_t since1601 = unixSeconds + kFileTimeUnixEpochSeconds;
   if (since1601 < 0 || fraction100ns >= kFileTimeTicksPerSecond) return std::nullopt;
   return static_cast<FileTime>(since1601) * kFileTimeTicksPerSecond + fraction100ns;

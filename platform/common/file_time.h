@@ -23,7 +23,6 @@ bool FileTimeToCalendar(FileTime fileTime, SystemTime* systemTime);
 std::optional<std::int64_t> CalendarToUnixSeconds(const SystemTime& t);
 
 /// The FILETIME of `unixSeconds` plus `fraction100ns`; nullopt before 1601.
-std::optional<FileTime> UnixToFileTime(std::int64_t unixSeconds,
-                                       std::uint32_t fraction100ns = 0);
+std::optional<FileTime> UnixToFileTime(std::int64_t unixSeconds, std::uint32_t fraction100ns = 0);
 
 }  // namespace zw

@@ -37,8 +37,7 @@ void AppendInstance(std::vector<std::uint8_t>& out, const PerfProcess& p) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildProcessPerfData(
-    std::span<const PerfProcess> instances) {
+std::vector<std::uint8_t> BuildProcessPerfData(std::span<const PerfProcess> instances) {
   std::vector<std::uint8_t> out(kDataBlockSize + kObjectSize + kCounterDefinitionSize, 0);
   std::uint8_t* head = out.data();
   const char16_t signature[4] = {u'P', u'E', u'R', u'F'};

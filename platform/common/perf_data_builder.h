@@ -20,7 +20,6 @@ struct PerfProcess {
 /// A whole PERF_DATA_BLOCK with one PERF_OBJECT_TYPE (title index 230) that
 /// carries the "ID Process" counter (784) and one instance per entry of
 /// `instances`, in the given order.
-std::vector<std::uint8_t> BuildProcessPerfData(
-    std::span<const PerfProcess> instances);
+std::vector<std::uint8_t> BuildProcessPerfData(std::span<const PerfProcess> instances);
 
 }  // namespace zw

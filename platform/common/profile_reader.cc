@@ -18,9 +18,7 @@ struct ProfileLine {
 };
 
 // ^Z counts as a blank because DOS editors appended it as an end-of-file mark.
-bool IsBlank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1a';
-}
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1a'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -29,29 +27,21 @@ std::string_view Trim(std::string_view s) {
 }
 
 // Blanks go first: a NUL is not a blank, so "ab \0" keeps its inner space.
-std::string_view CutAtNul(std::string_view s) {
-  return s.substr(0, s.find('\0'));
-}
+std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
-std::string_view CleanName(std::string_view raw) {
-  return CutAtNul(Trim(raw));
-}
+std::string_view CleanName(std::string_view raw) { return CutAtNul(Trim(raw)); }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return AsciiLower(x) == AsciiLower(y);
          });
 }
 
 // One pair of equal quotes enclosing the whole text; a lone quote stays.
 std::string_view Unquote(std::string_view s) {
-  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') &&
-      s.back() == s.front()) {
+  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
     return s.substr(1, s.size() - 2);
   }
   return s;
@@ -61,8 +51,7 @@ std::string_view Unquote(std::string_view s) {
 std::string_view TakeLine(std::string_view& rest) {
   const std::size_t end = rest.find_first_of("\r\n");
   const std::string_view line = rest.substr(0, end);
-  rest = end == std::string_view::npos ? std::string_view()
-                                       : rest.substr(end + 1);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   return line;
 }
 
@@ -87,8 +76,7 @@ ProfileLine ParseLine(std::string_view raw) {
 
 }  // namespace
 
-std::optional<std::string> FindProfileValue(std::string_view text,
-                                            std::string_view section,
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
   const std::string_view wantedSection = CleanName(section);
@@ -110,9 +98,8 @@ std::optional<std::string> FindProfileValue(std::string_view text,
   return std::nullopt;
 }
 
-std::uint32_t ReadProfileString(std::optional<std::string_view> text,
-                                std::string_view section, std::string_view key,
-                                const char* defaultValue, char* buffer,
+std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::string_view section,
+                                std::string_view key, const char* defaultValue, char* buffer,
                                 std::uint32_t size) {
   if (size == 0) return 0;
   std::optional<std::string> found;

@@ -31,8 +31,7 @@ namespace zw {
 /// the section or key is missing or the key line has no "=" (a line "key ="
 /// has the empty value). `section` and `key` lose their surrounding blanks
 /// before the comparison.
-std::optional<std::string> FindProfileValue(std::string_view text,
-                                            std::string_view section,
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key);
 
 /// GetPrivateProfileStringA's result for a file whose content is `text`
@@ -41,9 +40,8 @@ std::optional<std::string> FindProfileValue(std::string_view text,
 /// of surrounding quotes, cut to `size` - 1 bytes and zero-terminated, into
 /// `buffer`. Returns the number of bytes copied without the terminator.
 /// With `size` 0 nothing is written and 0 is returned.
-std::uint32_t ReadProfileString(std::optional<std::string_view> text,
-                                std::string_view section, std::string_view key,
-                                const char* defaultValue, char* buffer,
+std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::string_view section,
+                                std::string_view key, const char* defaultValue, char* buffer,
                                 std::uint32_t size);
 
 }  // namespace zw

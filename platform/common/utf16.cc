@@ -85,10 +85,9 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) +
-                          (char32_t{text[i + 1]} - 0xDC00));
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
       ++i;
     } else if (u >= 0xDC80 && u <= 0xDCFF) {
       out += static_cast<char>(u - 0xDC00);
@@ -101,8 +100,8 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-int WideCharToUtf8(const char16_t* wide, int wideLength, char* out,
-                   int outSize, std::uint32_t* error) {
+int WideCharToUtf8(const char16_t* wide, int wideLength, char* out, int outSize,
+                   std::uint32_t* error) {
   if (wide == nullptr || wideLength == 0 || wideLength < -1 || outSize < 0) {
     *error = kErrorInvalidParameter;
     return 0;
@@ -114,8 +113,7 @@ int WideCharToUtf8(const char16_t* wide, int wideLength, char* out,
   } else {
     length = static_cast<std::size_t>(wideLength);
   }
-  const std::optional<std::string> converted =
-      Utf16ToUtf8(std::u16string_view(wide, length));
+  const std::optional<std::string> converted = Utf16ToUtf8(std::u16string_view(wide, length));
   if (!converted) {
     *error = kErrorNoUnicodeTranslation;
     return 0;

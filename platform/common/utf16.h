@@ -19,7 +19,7 @@ std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
 /// `wideLength` units (-1: up to and including the terminator) into `out`.
 /// `outSize` 0 asks for the size needed. Returns the bytes written, 0 on
 /// failure with the Win32 error code in `*error`.
-int WideCharToUtf8(const char16_t* wide, int wideLength, char* out,
-                   int outSize, std::uint32_t* error);
+int WideCharToUtf8(const char16_t* wide, int wideLength, char* out, int outSize,
+                   std::uint32_t* error);
 
 }  // namespace zw

@@ -32,8 +32,7 @@ const ScriptedSnapshot* ScriptedPlatform::LastServed() const {
 
 const ScriptedProcess* ScriptedPlatform::FindLive(std::uint32_t pid) const {
   const ScriptedSnapshot* snapshot = LastServed();
-  if (snapshot == nullptr ||
-      std::find(killed_.begin(), killed_.end(), pid) != killed_.end()) {
+  if (snapshot == nullptr || std::find(killed_.begin(), killed_.end(), pid) != killed_.end()) {
     return nullptr;
   }
   for (const ScriptedProcess& p : snapshot->processes) {
@@ -65,9 +64,8 @@ std::uint32_t ScriptedPlatform::GetCurrentDirectoryA(std::uint32_t size, char* b
 }
 
 std::uint32_t ScriptedPlatform::GetPrivateProfileStringA(const char* section, const char* key,
-                                                         const char* defaultValue,
-                                                         char* buffer, std::uint32_t size,
-                                                         const char* fileName) {
+                                                         const char* defaultValue, char* buffer,
+                                                         std::uint32_t size, const char* fileName) {
   ++profileReads;
   profileKeys.emplace_back(key);
   if (profileHook) {
@@ -81,9 +79,7 @@ std::uint32_t ScriptedPlatform::GetPrivateProfileStringA(const char* section, co
   return ReadProfileString(text, section, key, defaultValue, buffer, size);
 }
 
-Handle ScriptedPlatform::GetCurrentProcess() {
-  return static_cast<Handle>(~std::uintptr_t{0});
-}
+Handle ScriptedPlatform::GetCurrentProcess() { return static_cast<Handle>(~std::uintptr_t{0}); }
 
 bool ScriptedPlatform::OpenProcessToken(Handle, std::uint32_t, Handle* token) {
   if (Fails(ScriptedOp::kOpenProcessToken)) return false;
@@ -153,8 +149,7 @@ bool ScriptedPlatform::GetProcessTimes(Handle process, FileTime* creation, FileT
     lastError_ = kErrorInvalidHandle;
     return false;
   }
-  *creation = p->creationOverride ? *p->creationOverride
-                                  : UnixToFileTime(p->startedAt).value_or(0);
+  *creation = p->creationOverride ? *p->creationOverride : UnixToFileTime(p->startedAt).value_or(0);
   *exit = *kernel = *user = 0;
   return true;
 }

@@ -93,8 +93,8 @@ class ScriptedPlatform final : public Platform {
   char PathSeparator() const override { return separator; }
   std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override;
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
-                                         const char* defaultValue, char* buffer,
-                                         std::uint32_t size, const char* fileName) override;
+                                         const char* defaultValue, char* buffer, std::uint32_t size,
+                                         const char* fileName) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
   bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
@@ -104,8 +104,7 @@ class ScriptedPlatform final : public Platform {
   std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName, std::uint8_t* data,
                                 std::uint32_t* size) override;
   std::int32_t RegCloseKey(RegistryKey key) override;
-  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
-                          int outSize) override;
+  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) override;
   Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
                      std::uint32_t processId) override;
   bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,

@@ -2,6 +2,7 @@
 // sleep under a name no other process has, so nothing else is ever signalled.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,11 +14,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
