@@ -1,0 +1,213 @@
+// The Win32 backend: every zw::Platform operation forwarded to the Windows
+// API call of the same name, with only the type conversions in between.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <ctime>
+#include <exception>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace zw {
+namespace {
+
+static_assert(sizeof(HANDLE) == sizeof(Handle));
+static_assert(sizeof(HWND) == sizeof(WindowHandle));
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+HANDLE ToWin32(Handle handle) {
+  return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+
+Handle FromWin32(HANDLE handle) {
+  return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+HWND ToWin32(WindowHandle window) {
+  return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
+}
+
+WindowHandle FromWin32(HWND window) {
+  return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(window));
+}
+
+FileTime FromWin32(const FILETIME& t) {
+  return static_cast<FileTime>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+}
+
+HKEY ToWin32(RegistryKey key) {
+  switch (key) {
+    case RegistryKey::kPerformanceData:
+      return HKEY_PERFORMANCE_DATA;
+  }
+  return nullptr;
+}
+
+// What EnumWindows hands back to the trampoline through its LPARAM. An
+// exception must not unwind through the system's frames, so it is parked
+// here and rethrown once EnumWindows has returned.
+struct EnumWindowsContext {
+  const std::function<bool(WindowHandle)>* callback;
+  std::exception_ptr failure;
+};
+
+BOOL CALLBACK EnumWindowsTrampoline(HWND window, LPARAM param) {
+  auto* context = reinterpret_cast<EnumWindowsContext*>(param);
+  try {
+    return (*context->callback)(FromWin32(window)) ? TRUE : FALSE;
+  } catch (...) {
+    context->failure = std::current_exception();
+    return FALSE;
+  }
+}
+
+class Win32Platform : public Platform {
+ public:
+  char PathSeparator() const override { return '\\'; }
+
+  std::uint32_t GetCurrentDirectoryA(std::uint32_t size, char* buffer) override {
+    return ::GetCurrentDirectoryA(size, buffer);
+  }
+
+  std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                         const char* defaultValue, char* buffer, std::uint32_t size,
+                                         const char* fileName) override {
+    return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
+  }
+
+  Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
+
+  bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override {
+    HANDLE opened = nullptr;
+    const BOOL ok = ::OpenProcessToken(ToWin32(process), desiredAccess, &opened);
+    *token = FromWin32(opened);
+    return ok != FALSE;
+  }
+
+  bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override {
+    LUID found{};
+    if (!::LookupPrivilegeValueA(systemName, name, &found)) return false;
+    luid->lowPart = found.LowPart;
+    luid->highPart = found.HighPart;
+    return true;
+  }
+
+  bool AdjustTokenPrivileges(Handle token, bool disableAllPrivileges, const Luid& luid,
+                             std::uint32_t attributes) override {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid.LowPart = luid.lowPart;
+    privileges.Privileges[0].Luid.HighPart = luid.highPart;
+    privileges.Privileges[0].Attributes = attributes;
+    return ::AdjustTokenPrivileges(ToWin32(token), disableAllPrivileges, &privileges, 0, nullptr,
+                                   nullptr) != FALSE;
+  }
+
+  std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+  std::int32_t RegQueryValueExA(RegistryKey key, const char* valueName, std::uint8_t* data,
+                                std::uint32_t* size) override {
+    DWORD length = *size;
+    const LONG result =
+        ::RegQueryValueExA(ToWin32(key), valueName, nullptr, nullptr, data, &length);
+    *size = length;
+    return result;
+  }
+
+  std::int32_t RegCloseKey(RegistryKey key) override { return ::RegCloseKey(ToWin32(key)); }
+
+  int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) override {
+    return ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(wide), wideLength, out,
+                                 outSize, nullptr, nullptr);
+  }
+
+  Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
+                     std::uint32_t processId) override {
+    return FromWin32(::OpenProcess(desiredAccess, inheritHandle, processId));
+  }
+
+  bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                       FileTime* user) override {
+    FILETIME c{}, e{}, k{}, u{};
+    if (!::GetProcessTimes(ToWin32(process), &c, &e, &k, &u)) return false;
+    *creation = FromWin32(c);
+    *exit = FromWin32(e);
+    *kernel = FromWin32(k);
+    *user = FromWin32(u);
+    return true;
+  }
+
+  bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) override {
+    FILETIME in{};
+    in.dwLowDateTime = static_cast<DWORD>(fileTime);
+    in.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    SYSTEMTIME out{};
+    if (!::FileTimeToSystemTime(&in, &out)) return false;
+    systemTime->year = out.wYear;
+    systemTime->month = out.wMonth;
+    systemTime->dayOfWeek = out.wDayOfWeek;
+    systemTime->day = out.wDay;
+    systemTime->hour = out.wHour;
+    systemTime->minute = out.wMinute;
+    systemTime->second = out.wSecond;
+    systemTime->milliseconds = out.wMilliseconds;
+    return true;
+  }
+
+  bool CloseHandle(Handle handle) override { return ::CloseHandle(ToWin32(handle)) != FALSE; }
+
+  bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                      std::uint32_t creationFlags, const StartupInfo& startupInfo,
+                      ProcessInformation* processInformation) override {
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = startupInfo.flags;
+    si.wShowWindow = startupInfo.showWindow;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessA(applicationName, commandLine, nullptr, nullptr, inheritHandles,
+                          creationFlags, nullptr, nullptr, &si, &pi)) {
+      return false;
+    }
+    processInformation->process = FromWin32(pi.hProcess);
+    processInformation->thread = FromWin32(pi.hThread);
+    processInformation->processId = pi.dwProcessId;
+    processInformation->threadId = pi.dwThreadId;
+    return true;
+  }
+
+  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+  std::uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+
+  std::int64_t time() override { return ::_time64(nullptr); }
+
+  bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override {
+    EnumWindowsContext context{&callback, nullptr};
+    const BOOL ok = ::EnumWindows(EnumWindowsTrampoline, reinterpret_cast<LPARAM>(&context));
+    if (context.failure) std::rethrow_exception(context.failure);
+    return ok != FALSE;
+  }
+
+  std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override {
+    DWORD owner = 0;
+    const DWORD thread = ::GetWindowThreadProcessId(ToWin32(window), &owner);
+    if (processId != nullptr) *processId = owner;
+    return thread;
+  }
+
+  int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override {
+    return ::GetWindowTextA(ToWin32(window), buffer, maxCount);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Platform>(); }
+
+}  // namespace zw

@@ -1,0 +1,74 @@
+#include "tools/kill/kill_args.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zw {
+namespace {
+
+KillRequest Parse(std::vector<std::string_view> arguments) { return ParseKillArguments(arguments); }
+
+TEST(KillArgumentsTest, AcceptsOneDecimalIdentifier) {
+  const struct {
+    std::string_view argument;
+    std::uint32_t pid;
+  } cases[] = {
+      {"1", 1}, {"4", 4}, {"1234", 1234}, {"0004", 4}, {"+8", 8}, {"4294967295", 4294967295u},
+  };
+  for (const auto& c : cases) {
+    const KillRequest request = Parse({c.argument});
+    EXPECT_TRUE(request.Ok()) << c.argument << ": " << request.error;
+    EXPECT_EQ(request.pid, c.pid) << c.argument;
+  }
+}
+
+TEST(KillArgumentsTest, RefusesBadIdentifierAndSaysWhy) {
+  const struct {
+    std::string_view argument;
+    std::string_view reason;
+  } cases[] = {
+      {"", "empty"},
+      {"abc", "not a decimal number"},
+      {"-", "not a decimal number"},
+      {"+", "not a decimal number"},
+      {" 12", "not a decimal number"},
+      {"0x10", "unexpected characters"},
+      {"12abc", "unexpected characters"},
+      {"12 ", "unexpected characters"},
+      {"1.5", "unexpected characters"},
+      {"0", "must be positive"},
+      {"-0", "must be positive"},
+      {"-2", "must be positive"},
+      {"-99999999999999999999", "must be positive"},
+      {"4294967296", "out of range"},
+      {"99999999999999999999999", "out of range"},
+      {"99999999999999999999999x", "unexpected characters"},
+  };
+  for (const auto& c : cases) {
+    const KillRequest request = Parse({c.argument});
+    EXPECT_FALSE(request.Ok()) << '"' << c.argument << '"';
+    EXPECT_NE(request.error.find(c.reason), std::string::npos)
+        << '"' << c.argument << "\" -> " << request.error;
+    EXPECT_NE(request.error.find(std::string(c.argument)), std::string::npos)
+        << "the message names the argument: " << request.error;
+  }
+}
+
+TEST(KillArgumentsTest, TakesExactlyOneArgument) {
+  const KillRequest none = Parse({});
+  EXPECT_FALSE(none.Ok());
+  EXPECT_NE(none.error.find("missing"), std::string::npos) << none.error;
+
+  // Even when each of them would be a valid identifier: never more than one
+  // process per call.
+  const KillRequest two = Parse({"12", "16"});
+  EXPECT_FALSE(two.Ok());
+  EXPECT_EQ(two.pid, 0u);
+  EXPECT_NE(two.error.find("too many"), std::string::npos) << two.error;
+}
+
+}  // namespace
+}  // namespace zw

@@ -1,0 +1,331 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows build under Wine, one step per call:
+#   package <build dir> <out dir>        zip built, unpacked to <out>/bin, checked
+#   register <provider dll> | unregister  the test performance provider
+#   no-provider <bin dir> <probe exe>     nothing visible: nothing waited for
+#   kill <bin dir> <probe exe>            kill.exe ends one process, refuses bad ids
+#   overdue <bin dir> <probe exe>         an overdue program and SAMMLER.EXE ended
+#   within-limit <bin dir> <probe exe>    a program within its limit waited for
+# Runs in $WINEPREFIX, which must be a prefix made for these tests: every
+# process signalled is one this script started there.
+set -uo pipefail
+
+: "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
+
+readonly kProviderKey='HKLM\System\CurrentControlSet\Services\ZwTestPerf'
+readonly kExitCode=100
+readonly kLimitSeconds=2
+# A probe that ends by itself exits with this code. One that was terminated
+# ends with another code (Wine does not pass TerminateProcess's code on to
+# the launcher), well before its own time.
+readonly kProbeOwnExit=42
+
+failures=0
+jobs_started=()
+work=""
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+ok() { echo "ok: $*"; }
+
+# Ends the probes still running. A launcher that has ended may have been
+# reaped and its identifier reused, so only a process whose command line
+# still names this step's unique work directory is signalled.
+cleanup() {
+  local job
+  for job in "${jobs_started[@]}"; do
+    if [[ -n "$work" ]] && grep -qF "$(basename "$work")" "/proc/$job/cmdline" 2>/dev/null; then
+      kill "$job" 2>/dev/null || true
+    fi
+  done
+  [[ -n "$work" ]] && rm -rf -- "$work"
+}
+trap cleanup EXIT
+
+new_work_dir() {
+  work="$(mktemp -d "${TMPDIR:-/tmp}/zw-e2e.XXXXXX")"
+  cd "$work" || exit 1
+}
+
+unique_name() {
+  echo "zwprobe_$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')"
+}
+
+to_windows_path() {
+  local path
+  path="$(realpath "$1")"
+  echo "Z:${path//\//\\}"
+}
+
+# start_probe <exe> <seconds>: starts a copy of the probe that lies in the
+# work directory; sets probe_job (the launcher, which ends with the program
+# and reports its exit code) and probe_pid (its Windows process identifier).
+start_probe() {
+  local exe="$1" pidfile="$1.pid"
+  rm -f "$pidfile"
+  wine "$work/$exe" "$2" "$kProbeOwnExit" "$pidfile" </dev/null >/dev/null 2>&1 &
+  probe_job=$!
+  jobs_started+=("$probe_job")
+  for _ in $(seq 1 300); do
+    [[ -s "$pidfile" ]] && break
+    sleep 0.1
+  done
+  probe_pid="$(tr -d '\r\n' <"$pidfile" 2>/dev/null)"
+  [[ -n "$probe_pid" ]] || { echo "FAIL: $exe did not start"; exit 1; }
+}
+
+# wait_probe <job> <seconds>: waits that long at most for a launcher started
+# by start_probe (a child of this shell: not from a subshell); sets
+# probe_code to its exit code, or to "still running".
+wait_probe() {
+  local job="$1"
+  for _ in $(seq 1 $(($2 * 10))); do
+    kill -0 "$job" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$job" 2>/dev/null; then
+    probe_code="still running"
+  else
+    wait "$job"
+    probe_code=$?
+  fi
+}
+
+expect_terminated() {
+  if [[ "$2" != "still running" && "$2" != "$kProbeOwnExit" ]]; then
+    ok "$1 terminated (exit code $2)"
+  else
+    fail "$1: $2"
+  fi
+}
+
+write_watch_list() {
+  printf '[PGM]\r\nPGM001=%s\r\nAKT001=%s\r\n' "$1" "$2" >ZEITWACHE.INI
+}
+
+# run_zeitwache <bin dir> [args]: output (LF line ends) in zw.out, exit code
+# in zw_rc, duration in zw_seconds.
+run_zeitwache() {
+  local bin="$1"
+  shift
+  local start=$SECONDS
+  timeout 180 wine "$bin/zeitwache.exe" "$@" </dev/null >zw.raw 2>zw.err
+  zw_rc=$?
+  zw_seconds=$((SECONDS - start))
+  tr -d '\r' <zw.raw >zw.out
+  echo "--- zeitwache $* (exit $zw_rc, ${zw_seconds} s):"
+  cat zw.out
+  [[ -s zw.err ]] && { echo "--- stderr:"; cat zw.err; }
+  echo "---"
+}
+
+expect_exit_code() {
+  if [[ "$zw_rc" == "$kExitCode" ]]; then ok "exit code $kExitCode"; else fail "exit code $zw_rc"; fi
+}
+
+# The closing line, with a count of at least $1.
+expect_process_count_at_least() {
+  local last count
+  last="$(tail -n 1 zw.out)"
+  if [[ "$last" =~ ^Anzahl\ Prozesse\ ([0-9]+)$ ]]; then
+    count="${BASH_REMATCH[1]}"
+    if ((count >= $1)); then ok "$last"; else fail "$last: expected at least $1"; fi
+  else
+    fail "last line '$last'"
+  fi
+}
+
+step_package() {
+  local build="$1" out="$2" zip top
+  rm -rf -- "$out"
+  mkdir -p "$out"
+  (cd "$build" && cpack -G ZIP -B "$out" >"$out/cpack.log") || {
+    cat "$out/cpack.log"
+    fail "cpack"
+    return
+  }
+  zip="$(ls "$out"/*.zip)"
+  echo "package: $zip"
+  mkdir -p "$out/unpacked"
+  (cd "$out/unpacked" && cmake -E tar xf "$zip") || { fail "unpacking $zip"; return; }
+  top="$(ls "$out/unpacked")"
+  local listed
+  listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
+  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache.exe " ]]; then
+    ok "zip holds $listed"
+  else
+    fail "zip holds '$listed'"
+  fi
+  mv "$out/unpacked/$top" "$out/bin"
+  # Static runtime: nothing but DLLs that every Windows has.
+  local exe dll
+  for exe in "$out/bin/zeitwache.exe" "$out/bin/kill.exe"; do
+    while read -r dll; do
+      case "${dll,,}" in
+        kernel32.dll | advapi32.dll | user32.dll | msvcrt.dll) ;;
+        *) fail "$(basename "$exe") needs $dll" ;;
+      esac
+    done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+  done
+  ((failures == 0)) && ok "executables need only system DLLs"
+}
+
+step_register() {
+  local reg="${TMPDIR:-/tmp}/zw-provider-$$.reg" dll
+  dll="$(to_windows_path "$1")"
+  {
+    printf 'REGEDIT4\r\n\r\n[%s\\Performance]\r\n' \
+      "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\ZwTestPerf"
+    printf '"Library"="%s"\r\n' "${dll//\\/\\\\}"
+    printf '"Open"="ZwTestPerfOpen"\r\n"Collect"="ZwTestPerfCollect"\r\n'
+    printf '"Close"="ZwTestPerfClose"\r\n"Object List"="230"\r\n'
+  } >"$reg"
+  if wine reg import "$(to_windows_path "$reg")" >/dev/null 2>&1; then
+    ok "provider registered: $dll"
+  else
+    fail "reg import"
+  fi
+  rm -f "$reg"
+}
+
+step_unregister() {
+  wine reg delete "$kProviderKey" /f >/dev/null 2>&1 || true
+  if wine reg query "$kProviderKey" >/dev/null 2>&1; then
+    fail "provider still registered"
+  else
+    ok "provider not registered"
+  fi
+}
+
+step_no_provider() {
+  local bin="$1" probe="$2" name
+  step_unregister
+  new_work_dir
+  run_zeitwache "$bin"
+  expect_exit_code
+  if [[ "$(cat zw.out)" == "Anzahl Prozesse 0" ]]; then ok "empty directory"; else fail "empty directory output"; fi
+
+  # A running watched program that the performance data does not show is
+  # neither waited for nor ended.
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  start_probe "$name.exe" 60
+  write_watch_list "${name^^}" "$kLimitSeconds"
+  run_zeitwache "$bin"
+  expect_exit_code
+  if [[ "$(cat zw.out)" == "Anzahl Prozesse 0" ]]; then ok "nothing visible"; else fail "output without provider"; fi
+  if kill -0 "$probe_job" 2>/dev/null; then ok "invisible program left alone"; else fail "program ended"; fi
+  wine "$bin/kill.exe" "$probe_pid" >/dev/null 2>&1
+}
+
+# expect_kill_refused <exit code> <reason> <args...>
+expect_kill_refused() {
+  local want="$1" reason="$2" rc
+  shift 2
+  wine "$bin/kill.exe" "$@" </dev/null >kill.out 2>kill.err
+  rc=$?
+  tr -d '\r' <kill.err >kill.msg
+  if [[ "$rc" == "$want" && "$(wc -l <kill.msg)" == 1 ]] &&
+    grep -q -- "$reason" kill.msg && [[ ! -s kill.out ]]; then
+    ok "kill $* -> $rc: $(cat kill.msg)"
+  else
+    fail "kill $* -> $rc: $(cat kill.msg)"
+  fi
+}
+
+step_kill() {
+  local probe="$2" name code
+  bin="$1"
+  new_work_dir
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  start_probe "$name.exe" 120
+  wine "$bin/kill.exe" "$probe_pid" </dev/null >kill.out 2>kill.err
+  code=$?
+  if [[ "$code" == 0 && ! -s kill.err ]]; then ok "kill $probe_pid"; else fail "kill $probe_pid -> $code: $(cat kill.err)"; fi
+  wait_probe "$probe_job" 15
+  expect_terminated "probe" "$probe_code"
+
+  expect_kill_refused 2 "missing process identifier"
+  expect_kill_refused 2 "too many arguments" "$probe_pid" "$probe_pid"
+  expect_kill_refused 2 '"-2": must be positive' -2
+  expect_kill_refused 2 '"0": must be positive' 0
+  expect_kill_refused 2 '"abc": not a decimal number' abc
+  expect_kill_refused 2 '"12x": unexpected characters' 12x
+  expect_kill_refused 2 '"99999999999": out of range' 99999999999
+  # The largest identifier: never a process, so the system refuses it.
+  expect_kill_refused 1 'cannot open process 4294967295: .*(error [0-9]*)' 4294967295
+}
+
+step_overdue() {
+  local bin="$1" probe="$2" name pid sammler_job sammler_pid code line
+  new_work_dir
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  cp "$probe" SAMMLER.EXE
+  start_probe SAMMLER.EXE 120
+  sammler_job=$probe_job
+  sammler_pid=$probe_pid
+  start_probe "$name.exe" 120
+  pid=$probe_pid
+  write_watch_list "${name^^}" "$kLimitSeconds"
+  run_zeitwache "$bin"
+  expect_exit_code
+  line="$(grep '^Prozess beendet: ' zw.out)"
+  if [[ "$line" =~ ^Prozess\ beendet:\ ${name^^}\.EXE,\ $pid\ \ \(Laufzeit=\ ([0-9]+)\ Sekunden\)$ ]] &&
+    ((BASH_REMATCH[1] >= kLimitSeconds)); then
+    ok "$line"
+  else
+    fail "termination line '$line' (pid $pid)"
+  fi
+  expect_process_count_at_least 3
+  wait_probe "$probe_job" 15
+  expect_terminated "overdue program" "$probe_code"
+  wait_probe "$sammler_job" 15
+  expect_terminated "SAMMLER.EXE ($sammler_pid)" "$probe_code"
+}
+
+step_within_limit() {
+  local bin="$1" probe="$2" name code
+  new_work_dir
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  start_probe "$name.exe" 5
+  write_watch_list "${name^^}" 600
+  run_zeitwache "$bin" /D
+  expect_exit_code
+  if grep -q "^Prozess gefunden ${name^^}\.EXE, $probe_pid " zw.out && grep -q '^Wait 5 sek$' zw.out; then
+    ok "found and waited for"
+  else
+    fail "not waited for"
+  fi
+  if grep -q '^Prozess beendet' zw.out; then fail "program within its limit ended"; fi
+  expect_process_count_at_least 3
+  wait_probe "$probe_job" 5
+  if [[ "$probe_code" == "$kProbeOwnExit" ]]; then ok "program ended by itself"; else fail "program: $probe_code"; fi
+}
+
+step="${1:-}"
+shift || true
+case "$step" in
+  package) step_package "$@" ;;
+  register) step_register "$@" ;;
+  unregister) step_unregister ;;
+  no-provider) step_no_provider "$@" ;;
+  kill) step_kill "$@" ;;
+  overdue) step_overdue "$@" ;;
+  within-limit) step_within_limit "$@" ;;
+  *)
+    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit ..." >&2
+    exit 2
+    ;;
+esac
+if ((failures > 0)); then
+  echo "$step: $failures check(s) failed"
+  exit 1
+fi
+echo "$step: all checks passed"
