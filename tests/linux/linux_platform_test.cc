@@ -297,17 +297,6 @@ TEST_F(LinuxPlatformTest, WatchListIsFoundInAnyLetterCase) {
   EXPECT_STREQ(value, "none");
 }
 
-TEST_F(LinuxPlatformTest, CurrentDirectoryReportsTheSizeItNeeds) {
-  const std::string cwd = fs::current_path().string();
-  const auto length = static_cast<std::uint32_t>(cwd.size());
-  std::vector<char> buffer(cwd.size() + 8, 'X');
-  EXPECT_EQ(platform_->GetCurrentDirectoryA(0, nullptr), length + 1);
-  EXPECT_EQ(platform_->GetCurrentDirectoryA(length, buffer.data()), length + 1);
-  EXPECT_EQ(platform_->GetCurrentDirectoryA(length + 1, buffer.data()), length);
-  EXPECT_EQ(std::string(buffer.data()), cwd);
-  EXPECT_EQ(platform_->PathSeparator(), '/');
-}
-
 bool Start(Platform& platform, std::string commandLine, ProcessInformation* info) {
   return platform.CreateProcessA(nullptr, commandLine.data(), false, 0, StartupInfo{}, info);
 }
@@ -353,34 +342,6 @@ TEST_F(LinuxPlatformTest, KillCommandEndsTheTargetAndLeavesNoZombie) {
   })) << "the command was not reaped";
   EXPECT_TRUE(platform_->CloseHandle(info.process));
   EXPECT_TRUE(platform_->CloseHandle(info.thread));
-}
-
-TEST_F(LinuxPlatformTest, QuotedProgramPathKeepsItsBlanks) {
-  fs::create_directory(dir_.path() / "with blank");
-  const fs::path copy = dir_.path() / "with blank" / "zw sleeper";
-  fs::copy_file("/bin/sleep", copy);
-  fs::permissions(copy, fs::perms::owner_all, fs::perm_options::replace);
-  ProcessInformation info;
-  std::string commandLine = "\"";
-  commandLine.append(copy.string()).append("\" 30");
-  ASSERT_TRUE(Start(*platform_, commandLine, &info));
-  std::string expected = copy.string();
-  expected.append(
-      "\0"
-      "30\0",
-      4);
-  std::string cmdline;
-  const std::string path = "/proc/" + std::to_string(info.processId) + "/cmdline";
-  // Until the exec is done the child still shows this test's command line.
-  EXPECT_TRUE(WaitUntil([&] {
-    posix::ReadFileAt(AT_FDCWD, path.c_str(), 4096, &cmdline);
-    return cmdline == expected;
-  })) << cmdline;
-  ::kill(static_cast<pid_t>(info.processId), SIGKILL);
-  EXPECT_TRUE(WaitUntil([&] {
-    platform_->Sleep(1);
-    return StateOf(info.processId) == 0;
-  }));
 }
 
 TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {

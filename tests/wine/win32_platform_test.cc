@@ -125,53 +125,6 @@ TEST_F(Win32PlatformTest, CreateProcessOfAMissingProgramReportsFileNotFound) {
   EXPECT_EQ(info.process, Handle::kNull);
 }
 
-TEST_F(Win32PlatformTest, GetCurrentDirectoryReportsLengthOrSizeNeeded) {
-  const std::string expected = std::filesystem::current_path().string();
-  char buffer[MAX_PATH + 1] = {};
-  EXPECT_EQ(platform->GetCurrentDirectoryA(sizeof(buffer), buffer), expected.size());
-  EXPECT_EQ(std::string(buffer), expected);
-  char tiny[2] = {};
-  EXPECT_EQ(platform->GetCurrentDirectoryA(sizeof(tiny), tiny), expected.size() + 1);
-  EXPECT_EQ(platform->PathSeparator(), '\\');
-}
-
-TEST_F(Win32PlatformTest, ProfileStringsFollowTheDocumentedConventions) {
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() /
-      ("zw_profile_" + std::to_string(GetCurrentProcessId()) + ".ini");
-  {
-    std::ofstream out(file, std::ios::binary);
-    out << "[PGM]\r\nPGM001=ZWPROBE\r\nAKT001 = 30 \r\n[Other]\r\nPGM002=X\r\n";
-  }
-  const std::string name = file.string();
-  const struct {
-    const char* section;
-    const char* key;
-    const char* defaultValue;
-    std::uint32_t size;
-    const char* fileName;
-    const char* expected;
-  } cases[] = {
-      {"PGM", "PGM001", "", 64, name.c_str(), "ZWPROBE"},
-      {"pgm", "pgm001", "", 64, name.c_str(), "ZWPROBE"},
-      {"PGM", "AKT001", "", 64, name.c_str(), "30"},
-      {"PGM", "PGM002", "none", 64, name.c_str(), "none"},
-      {"PGM", "PGM001", "", 4, name.c_str(), "ZWP"},
-      {"PGM", "PGM001", "", 1, name.c_str(), ""},
-      {"PGM", "PGM001", "dflt", 64, (name + ".missing").c_str(), "dflt"},
-      {"PGM", "PGM009", "toolongdefault", 5, name.c_str(), "tool"},
-  };
-  for (const auto& c : cases) {
-    char buffer[64];
-    std::memset(buffer, 'x', sizeof(buffer));
-    const std::uint32_t copied = platform->GetPrivateProfileStringA(
-        c.section, c.key, c.defaultValue, buffer, c.size, c.fileName);
-    EXPECT_STREQ(buffer, c.expected) << c.section << "/" << c.key << " size " << c.size;
-    EXPECT_EQ(copied, std::strlen(c.expected)) << c.key << " size " << c.size;
-  }
-  std::filesystem::remove(file);
-}
-
 TEST_F(Win32PlatformTest, AdjustsThePrivilegeTheWatchdogAsksFor) {
   Handle token = Handle::kNull;
   ASSERT_TRUE(platform->OpenProcessToken(platform->GetCurrentProcess(),
@@ -190,28 +143,6 @@ TEST_F(Win32PlatformTest, AdjustsThePrivilegeTheWatchdogAsksFor) {
   Luid unknown;
   EXPECT_FALSE(platform->LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &unknown));
   EXPECT_EQ(platform->GetLastError(), static_cast<std::uint32_t>(kErrorNoSuchPrivilege));
-}
-
-TEST_F(Win32PlatformTest, WideCharToMultiByteCountsAndRefuses) {
-  char out[16];
-  std::memset(out, 'x', sizeof(out));
-  EXPECT_EQ(platform->WideCharToMultiByte(u"ZEITWACHE", -1, out, sizeof(out)), 10);
-  EXPECT_STREQ(out, "ZEITWACHE");
-  std::memset(out, 'x', sizeof(out));
-  EXPECT_EQ(platform->WideCharToMultiByte(u"ZEITWACHE", 4, out, sizeof(out)), 4);
-  EXPECT_EQ(std::string(out, 5), "ZEITx") << "no terminator added";
-  EXPECT_EQ(platform->WideCharToMultiByte(u"ZEITWACHE", -1, nullptr, 0), 10) << "size query";
-  EXPECT_EQ(platform->WideCharToMultiByte(u"ZEITWACHE", -1, out, 5), 0);
-  EXPECT_EQ(platform->GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
-}
-
-TEST_F(Win32PlatformTest, WideCharToMultiByteUsesTheAnsiCodePage) {
-  if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page " << GetACP();
-  char out[16] = {};
-  EXPECT_EQ(platform->WideCharToMultiByte(u"Stra\u00DFe", -1, out, sizeof(out)), 7);
-  EXPECT_STREQ(out,
-               "Stra\xDF"
-               "e");
 }
 
 // Top-level windows of this process, created for the test.
