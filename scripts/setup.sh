@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev googletest procps
-          g++-mingw-w64-x86-64-posix wine64 zip)
+          g++-mingw-w64-x86-64-posix wine wine64)
 if [ "${1:-}" = "--native" ]; then
   packages=(cmake make g++ procps)
 fi
