@@ -1,11 +1,5 @@
 // The Win32 backend: every zw::Platform operation forwarded to the Windows
 // API call of the same name, with only the type conversions in between.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <ctime>

@@ -2,12 +2,6 @@
 // and the snapshot parser understands it. Needs a provider of object 230:
 // Windows has one; a Wine prefix gets the test provider registered by the
 // fixture of this test.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -2,12 +2,6 @@
 // [<pid file>]]` records its process identifier, sleeps, and exits with the
 // given code (0 by default). Copies of it under unique names stand in for
 // watched programs.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>

@@ -1,11 +1,5 @@
 // The Win32 backend against the real system (Windows, or Wine): the
 // conventions platform.h promises hold for the API behind each operation.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -2,12 +2,6 @@
 // Exit code 0 when it was terminated; 2 when the command line is refused and
 // 1 when the process cannot be opened or terminated, each with one line on
 // standard error.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>

@@ -3,12 +3,6 @@
 // that a Wine prefix answers HKEY_PERFORMANCE_DATA "230" like Windows does.
 // Written against the platform's own winperf.h structures; the asserts below
 // tie them to the offsets the snapshot parser uses.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // windows.h first: these two depend on its types.
 #include <tlhelp32.h>
