@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "enforce/marking.h"
+#include "inventory/process_table.h"
+#include "platform/common/ascii.h"
 
 namespace zw {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace zw {
 

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "platform/common/ascii.h"
+
 namespace zw {
 namespace {
 
@@ -16,10 +18,7 @@ constexpr std::size_t kNoStar = std::string_view::npos;
 std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 // Upper-cases as toupper does in the classic locale: only a-z change.
-unsigned char UpperAscii(char ch) {
-  const auto c = static_cast<unsigned char>(ch);
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
+unsigned char UpperAscii(char ch) { return static_cast<unsigned char>(AsciiUpper(ch)); }
 
 // A set runs from its "[" to the first "]" after it, since "]" is never a
 // member. False when some set is left open by the end of the pattern.

@@ -1,60 +1,14 @@
-// The watchdog's picture of the running processes: one slot per process of
-// the latest snapshot, with its measured run time, and the companion process.
+// The process inventory: the snapshot that refills the process table from
+// the performance data, and the run-time pass that measures its processes.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "platform/platform.h"
+#include "state/output.h"
+#include "state/process_record.h"
 
 namespace zw {
-
-class Output;
-
-/// Identifier stored for the instances the performance data reports with
-/// identifier 0 (the idle process and the summary instance). It names no
-/// process: it is never opened successfully and never terminated.
-inline constexpr std::uint32_t kPseudoPid = 0xFFFFFFFE;
-
-/// Process names are kept to this many characters, ".exe" included.
-inline constexpr std::size_t kMaxNameLength = 259;
-/// Window titles are kept to this many characters.
-inline constexpr std::size_t kMaxTitleLength = 63;
-
-/// Name of the suite's companion process, terminated with every overdue one.
-inline constexpr const char* kCompanionName = "SAMMLER.EXE";
-
-struct ProcessRecord {
-  /// Never 0 for a slot of the current snapshot (see kPseudoPid).
-  std::uint32_t pid = 0;
-  /// 1 when the marking pass matched the slot against the entry's pattern.
-  std::int32_t mark = 0;
-  /// Last top-level window of the process seen by the window capture.
-  WindowHandle window = WindowHandle::kNull;
-  /// The instance name with ".exe" appended; upper-cased in place by the
-  /// run-time pass and by the check.
-  std::string name;
-  /// Title of a top-level window of the process, at most kMaxTitleLength.
-  std::string title;
-  /// Whole seconds since the process was created, never negative; 0 until
-  /// the process could be measured. Kept across snapshots only while the
-  /// slot holds the same process (same pid and name).
-  std::int64_t runTime = 0;
-};
-
-/// One slot per instance of the latest snapshot, in instance order.
-using ProcessTable = std::vector<ProcessRecord>;
-
-struct Inventory {
-  ProcessTable processTable;
-  /// Slots of the latest snapshot; 0 before the first check and after a
-  /// failed query.
-  std::uint32_t processCount = 0;
-  /// Identifier of the process named kCompanionName found by the latest
-  /// run-time pass; 0 when there is none.
-  std::uint32_t companionPid = 0;
-};
 
 /// Refills `inventory.processTable` from the performance data and returns the
 /// number of processes in it; 0 (with the table untouched) when the query
@@ -64,8 +18,5 @@ std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& in
 /// Measures the run time of every process of the latest snapshot that can be
 /// opened, and finds the companion process.
 void MeasureRunTimes(Platform& platform, Inventory& inventory);
-
-/// Converts a-z to A-Z in place; every other byte stays.
-void UpperCaseInPlace(std::string& text);
 
 }  // namespace zw

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "inventory/process_table.h"
+#include "platform/common/ascii.h"
 #include "platform/common/file_time.h"
 
 namespace zw {

@@ -6,8 +6,9 @@
 
 #include "inventory/perf_parse.h"
 #include "inventory/process_table.h"
+#include "platform/common/ascii.h"
 #include "platform/perf_layout.h"
-#include "run/output.h"
+#include "state/output.h"
 
 namespace zw {
 namespace {
@@ -58,16 +59,10 @@ std::string SlotName(Platform& platform, const std::u16string& instanceName) {
   return std::string(text) + ".exe";
 }
 
-bool SameNameIgnoringCase(std::string a, std::string b) {
-  UpperCaseInPlace(a);
-  UpperCaseInPlace(b);
-  return a == b;
-}
-
-// Rewrites slot `k` for a new instance. What was measured or captured for
+// Rewrites a slot for a new instance. What was measured or captured for
 // the slot survives only while it still holds the same process.
 void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
-  const bool sameProcess = slot.pid == pid && SameNameIgnoringCase(slot.name, name);
+  const bool sameProcess = slot.pid == pid && EqualIgnoringAsciiCase(slot.name, name);
   if (!sameProcess) {
     slot.runTime = 0;
     slot.window = WindowHandle::kNull;
@@ -79,12 +74,6 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
 }
 
 }  // namespace
-
-void UpperCaseInPlace(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-}
 
 std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory) {
   std::vector<std::uint8_t> buffer;

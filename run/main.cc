@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "run/output.h"
 #include "run/run.h"
+#include "state/output.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv, argv + argc);

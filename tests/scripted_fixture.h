@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/scripted/scripted_platform.h"
-#include "run/output.h"
-#include "run/run_state.h"
+#include "state/output.h"
+#include "state/run_state.h"
 
 namespace zw::testing {
 

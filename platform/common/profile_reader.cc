@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/common/ascii.h"
+
 namespace zw {
 namespace {
 
@@ -30,14 +32,6 @@ std::string_view Trim(std::string_view s) {
 std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 std::string_view CleanName(std::string_view raw) { return CutAtNul(Trim(raw)); }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
 
 // One pair of equal quotes enclosing the whole text; a lone quote stays.
 std::string_view Unquote(std::string_view s) {
@@ -88,9 +82,9 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
     if (line.kind == LineKind::kSection) {
       // Leaving the first section of the name ends the search.
       if (inWantedSection) return std::nullopt;
-      inWantedSection = EqualsIgnoreCase(line.name, wantedSection);
+      inWantedSection = EqualIgnoringAsciiCase(line.name, wantedSection);
     } else if (line.kind == LineKind::kKey && inWantedSection &&
-               EqualsIgnoreCase(line.name, wantedKey)) {
+               EqualIgnoringAsciiCase(line.name, wantedKey)) {
       if (!line.value) return std::nullopt;
       return std::string(Unquote(CutAtNul(*line.value)));
     }

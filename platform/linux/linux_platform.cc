@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "platform/common/ascii.h"
 #include "platform/common/file_time.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
@@ -74,16 +75,6 @@ std::string SearchPath() {
   char fallback[256];
   const std::size_t length = ::confstr(_CS_PATH, fallback, sizeof fallback);
   return length > 0 && length <= sizeof fallback ? fallback : "/bin:/usr/bin";
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace

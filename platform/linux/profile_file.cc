@@ -9,18 +9,11 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/common/ascii.h"
 #include "platform/linux/proc_files.h"
 
 namespace zw::posix {
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -55,7 +48,7 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
   if (wanted.empty()) return std::nullopt;
   std::sort(names.begin(), names.end());
   for (std::string& name : names) {
-    if (EqualIgnoringCase(name, wanted)) return std::move(name);
+    if (EqualIgnoringAsciiCase(name, wanted)) return std::move(name);
   }
   return std::nullopt;
 }

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "inventory/process_table.h"
 #include "platform/platform.h"
-#include "run/output.h"
+#include "state/output.h"
+#include "state/process_record.h"
 
 namespace zw {
 

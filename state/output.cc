@@ -1,4 +1,4 @@
-#include "run/output.h"
+#include "state/output.h"
 
 #include <cstdarg>
 #include <cstdio>
