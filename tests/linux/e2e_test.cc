@@ -222,4 +222,32 @@ TEST(EndToEnd, ProgramWithinItsLimitIsWaitedFor) {
   EXPECT_NE(run.output.find("Prozess: /_TOTAL.EXE/-2/"), std::string::npos);
 }
 
+// Neither a dry run nor a request for help may terminate anything, even
+// beside a watch list whose program is overdue.
+TEST(EndToEnd, DryRunAndHelpLeaveAnOverdueProgramRunning) {
+  Workspace ws;
+  const std::string name = UniqueName("zwdry");
+  const pid_t watched = ws.StartSleeper(name, 60);
+  ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+  const ToolRun dry = ws.Run({"--dry-run"}, std::chrono::seconds(10));
+  EXPECT_EQ(dry.exitCode, 0);
+  EXPECT_TRUE(dry.output.starts_with("Probelauf: es wird nichts beendet\n")) << dry.output;
+  EXPECT_NE(dry.output.find("\n" + Line("Wuerde beenden: ", name, watched) + "\n"),
+            std::string::npos)
+      << dry.output;
+  EXPECT_NE(dry.output.find("\nAnzahl Prozesse "), std::string::npos);
+
+  const ToolRun help = ws.Run({"--help"}, std::chrono::seconds(10));
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run]\n")) << help.output;
+  EXPECT_EQ(help.output.find("Anzahl Prozesse"), std::string::npos);
+
+  // Given a moment in which a started kill would have ended it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ws.Reap(watched), -1);
+  EXPECT_EQ(kill(watched, 0), 0);
+}
+
 }  // namespace
