@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -70,16 +71,26 @@ class Workspace {
 
   void WatchList(const std::string& text) { std::ofstream(dir_ / "ZEITWACHE.INI") << text; }
 
-  /// Starts a copy of sleep called `name` for `seconds`.
+  /// Starts a copy of sleep called `name` for `seconds`; returns once it runs
+  /// under that name, so a tool started next is sure to see it.
   pid_t StartSleeper(const std::string& name, int seconds) {
     const fs::path program = dir_ / name;
     fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
+    // The write end closes on exec: end of file on the read end means the
+    // child has become the sleeper (or has died).
+    int execed[2];
+    EXPECT_EQ(pipe2(execed, O_CLOEXEC), 0);
     const pid_t pid = fork();
     if (pid == 0) {
       const std::string arg = std::to_string(seconds);
       execl(program.c_str(), name.c_str(), arg.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
+    close(execed[1]);
+    char byte;
+    while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(execed[0]);
     children_.push_back(pid);
     return pid;
   }
