@@ -49,15 +49,12 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "--version"}, 0, Mode::kVersion},
       {{"zeitwache", "--dry-run"}, 0, Mode::kDryRun},
       {{"zeitwache", "/D", "--dry-run"}, 1, Mode::kDryRun},
-      {{"zeitwache", "--dry-run", "-d"}, 1, Mode::kDryRun},
       // Precedence: help, then version, then the dry run, in any order.
       {{"zeitwache", "--dry-run", "--version"}, 0, Mode::kVersion},
-      {{"zeitwache", "--version", "--dry-run"}, 0, Mode::kVersion},
       {{"zeitwache", "--dry-run", "/?"}, 0, Mode::kHelp},
       {{"zeitwache", "-h", "--version", "/D"}, 1, Mode::kHelp},
       // Ignored, as every argument the tool does not know.
       {{"zeitwache", "/DEBUG"}, 0, Mode::kWatch},
-      {{"zeitwache", "D"}, 0, Mode::kWatch},
       {{"zeitwache", "/"}, 0, Mode::kWatch},
       {{"zeitwache", ""}, 0, Mode::kWatch},
       {{"zeitwache", longArgument}, 0, Mode::kWatch},
@@ -68,14 +65,9 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "-H?"}, 0, Mode::kWatch},
       {{"zeitwache", "/h"}, 0, Mode::kWatch},
       {{"zeitwache", "?"}, 0, Mode::kWatch},
-      {{"zeitwache", "/??"}, 0, Mode::kWatch},
-      {{"zeitwache", "help"}, 0, Mode::kWatch},
-      {{"zeitwache", "-help"}, 0, Mode::kWatch},
       {{"zeitwache", "--Version"}, 0, Mode::kWatch},
-      {{"zeitwache", "-v"}, 0, Mode::kWatch},
       {{"zeitwache", "--dry-run=yes"}, 0, Mode::kWatch},
       {{"zeitwache", "--DRY-RUN"}, 0, Mode::kWatch},
-      {{"zeitwache", "--dryrun"}, 0, Mode::kWatch},
   };
   for (const auto& c : cases) {
     const CommandLine parsed = ParseCommandLine(c.args);
