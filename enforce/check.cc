@@ -23,23 +23,12 @@ void PrintListingLine(RunState& state, ProcessRecord& slot, std::string& name) {
         AsLong(slot.runTime), name.c_str());
 }
 
-bool Matches(ProcessRecord& slot, std::string& name, bool pattern) {
-  if (pattern) return slot.mark == 1;
+// Upper-cases the slot's name whichever way it is matched, so a matching
+// process is reported in upper case even when it could not be measured.
+bool Matches(ProcessRecord& slot, const std::string& name, bool pattern) {
   UpperCaseInPlace(slot.name);
-  UpperCaseInPlace(name);
+  if (pattern) return slot.mark == 1;
   return slot.name.starts_with(name);
-}
-
-// The first slot of the current snapshot that the entry matches, printing
-// the listing on the way while it is still wanted.
-ProcessRecord* ScanForMatch(RunState& state, std::string& name, bool pattern) {
-  Inventory& inventory = state.inventory;
-  for (std::uint32_t i = 0; i < inventory.processCount; ++i) {
-    ProcessRecord& slot = inventory.processTable[i];
-    if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
-    if (Matches(slot, name, pattern)) return &slot;
-  }
-  return nullptr;
 }
 
 void Terminate(RunState& state, const ProcessRecord& slot) {
@@ -55,45 +44,82 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
   }
 }
 
+void PrintFound(RunState& state, const ProcessRecord& slot) {
+  Print(state.output, "Prozess gefunden %s, %d (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
+        AsSigned(slot.pid), AsLong(slot.runTime));
+}
+
 }  // namespace
 
-CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
+void SurveyProcesses(RunState& state, std::string& name) {
   Platform& platform = state.platform;
   Inventory& inventory = state.inventory;
   inventory.processCount = TakeProcessSnapshot(platform, state.output, inventory);
-
   // Patterns are written in upper case, as the matcher folds only the text.
   UpperCaseInPlace(name);
-  const bool pattern = IsPattern(name);
   CaptureWindows(platform, inventory.processTable, inventory.processCount);
-  if (pattern) MarkProcesses(platform, inventory.processTable, inventory.processCount, name);
-
+  if (IsPattern(name)) {
+    MarkProcesses(platform, inventory.processTable, inventory.processCount, name);
+  }
   MeasureRunTimes(platform, inventory);
+}
 
-  ProcessRecord* slot = ScanForMatch(state, name, pattern);
-  if (slot == nullptr) {
-    state.listingDone = 1;
-    return CheckResult::kNoProcess;
+ProcessRecord* FindWatchedProcess(RunState& state, std::string& name) {
+  Inventory& inventory = state.inventory;
+  UpperCaseInPlace(name);
+  const bool pattern = IsPattern(name);
+  for (std::uint32_t i = 0; i < inventory.processCount; ++i) {
+    ProcessRecord& slot = inventory.processTable[i];
+    if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
+    if (Matches(slot, name, pattern)) return &slot;
   }
-  if (state.verbose == 1) {
-    Print(state.output, "Prozess gefunden %s, %d (Laufzeit= %lld Sekunden)\n", slot->name.c_str(),
-          AsSigned(slot->pid), AsLong(slot->runTime));
-  }
-  // runTime is never negative, so this is the unsigned comparison: a limit
-  // read as -5 is 4294967291 seconds.
-  if (static_cast<std::uint64_t>(slot->runTime) < limit) {
+  state.listingDone = 1;
+  return nullptr;
+}
+
+Verdict Decide(const ProcessRecord& slot, std::uint32_t limit) {
+  return static_cast<std::uint64_t>(slot.runTime) < limit ? Verdict::kWait : Verdict::kTerminate;
+}
+
+bool NamesAProcess(std::uint32_t pid) { return pid != 0 && pid != kPseudoPid; }
+
+CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
+  SurveyProcesses(state, name);
+  const ProcessRecord* slot = FindWatchedProcess(state, name);
+  if (slot == nullptr) return CheckResult::kNoProcess;
+  if (state.verbose == 1) PrintFound(state, *slot);
+  if (Decide(*slot, limit) == Verdict::kWait) {
     if (state.verbose == 1) Print(state.output, "Wait 5 sek\n");
-    platform.Sleep(kWaitMs);
+    state.platform.Sleep(kWaitMs);
     return CheckResult::kHandled;
   }
   Terminate(state, *slot);
   if (state.verbose == 1) Print(state.output, "Wait 2 sek\n");
-  platform.Sleep(kAfterTerminationMs);
+  state.platform.Sleep(kAfterTerminationMs);
   return CheckResult::kHandled;
 }
 
+void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
+  SurveyProcesses(state, name);
+  const ProcessRecord* slot = FindWatchedProcess(state, name);
+  if (slot == nullptr) {
+    Print(state.output, "Kein Prozess gefunden\n");
+    return;
+  }
+  PrintFound(state, *slot);
+  if (Decide(*slot, limit) == Verdict::kWait) {
+    Print(state.output, "Wuerde warten\n");
+    return;
+  }
+  Print(state.output, "Wuerde beenden: %s, %d\n", slot->name.c_str(), AsSigned(slot->pid));
+  const std::uint32_t companion = state.inventory.companionPid;
+  if (NamesAProcess(companion) && companion != slot->pid) {
+    Print(state.output, "Wuerde mitbeenden: %s, %d\n", kCompanionName, AsSigned(companion));
+  }
+}
+
 TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid, std::uint32_t* error) {
-  if (pid == 0 || pid == kPseudoPid) return TerminateOutcome::kSkipped;
+  if (!NamesAProcess(pid)) return TerminateOutcome::kSkipped;
   Platform& platform = state.platform;
   char commandLine[32];
   std::snprintf(commandLine, sizeof commandLine, "kill %d", AsSigned(pid));

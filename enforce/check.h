@@ -1,5 +1,7 @@
 // The check of one watch entry: find its first running process, wait for it
 // while it is within its limit, terminate it (and the companion) when not.
+// The check and the dry run share every step up to the decision, so a dry
+// run can never tell another story than the real check would act out.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,37 @@ enum class CheckResult : int {
 /// any other name is matched as a prefix of the process names. `limit` is
 /// the maximum run time in seconds, compared as an unsigned value.
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
+
+/// Tells what CheckWatchEntry would do now with the entry, acting on nothing:
+/// "Kein Prozess gefunden", or the matching process and "Wuerde warten" or
+/// "Wuerde beenden" (with "Wuerde mitbeenden" for a companion other than that
+/// process). Takes the same snapshot and run times as the check; starts no
+/// command and never pauses.
+void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
+
+// The steps of the check, in order.
+
+/// Refreshes the inventory for one entry: a fresh snapshot, the window
+/// titles, the marks when `name` is a pattern, and the run times. Only reads
+/// the system. `name` is upper-cased in place.
+void SurveyProcesses(RunState& state, std::string& name);
+
+/// The first slot of the current snapshot that matches the surveyed entry
+/// (its name upper-cased), or nullptr after setting `listingDone`. In verbose
+/// mode, while `listingDone` is 0, prints a listing line for every slot it
+/// visits.
+ProcessRecord* FindWatchedProcess(RunState& state, std::string& name);
+
+enum class Verdict { kWait, kTerminate };
+
+/// Waits for a process below `limit`; terminates one at or over it. The
+/// run time is never negative, so this is the unsigned comparison: a limit
+/// read as -5 is 4294967291 seconds.
+Verdict Decide(const ProcessRecord& slot, std::uint32_t limit);
+
+/// False for the identifiers that name no process (0 and kPseudoPid); the
+/// termination command is never started for them.
+bool NamesAProcess(std::uint32_t pid);
 
 enum class TerminateOutcome { kSkipped, kStarted, kFailed };
 

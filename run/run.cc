@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,8 +18,31 @@ constexpr const char* kSection = "PGM";
 // Key names are built for at most four-digit entry numbers.
 constexpr unsigned kLastEntry = 9999;
 
+#ifndef ZW_VERSION
+#error "ZW_VERSION must hold the project version"
+#endif
+constexpr std::string_view kVersionText = "zeitwache " ZW_VERSION "\n";
+
+constexpr std::string_view kUsageText =
+    "Usage: zeitwache [/D] [--dry-run]\n"
+    "       zeitwache --help | --version\n"
+    "Watches the programs listed in ZEITWACHE.INI in the current directory and\n"
+    "terminates those that run longer than their limit; exits with 100 when none\n"
+    "of them runs any more.\n"
+    "  /D, -D      detailed trace\n"
+    "  --dry-run   show what a run would do now; terminate nothing, exit 0\n"
+    "  --help      this text (also -h, -? and /?)\n"
+    "  --version   name and version\n";
+
 bool IsVerboseSwitch(std::string_view arg) {
   return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') && (arg[1] == 'D' || arg[1] == 'd');
+}
+
+Mode ModeOf(std::string_view arg) {
+  if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "/?") return Mode::kHelp;
+  if (arg == "--version") return Mode::kVersion;
+  if (arg == "--dry-run") return Mode::kDryRun;
+  return Mode::kWatch;
 }
 
 // What atol gives for the buffer: blanks skipped, a sign, then digits up to
@@ -48,14 +72,31 @@ WatchEntry ReadEntry(Platform& platform, const std::string& path, unsigned n) {
   return entry;
 }
 
+// The entry after which the list ends, for the watch run and the dry run
+// alike: its limit is empty or converts to 0, or it is the last entry whose
+// key names fit.
+bool EndsList(const WatchEntry& entry, unsigned n) {
+  return entry.limitChars == 0 || entry.limit == 0 || n >= kLastEntry;
+}
+
+void PrintCheckTrace(RunState& state, const WatchEntry& entry) {
+  Print(state.output, "Pruefe %s (MaxRunTime = %d)\n", entry.name.c_str(),
+        static_cast<int>(entry.limit));
+}
+
+void PrintSummary(RunState& state) {
+  Print(state.output, "Anzahl Prozesse %d\n", static_cast<int>(state.inventory.processCount));
+}
+
 }  // namespace
 
-int ParseCommandLine(std::span<const std::string_view> args) {
-  int verbose = 0;
+CommandLine ParseCommandLine(std::span<const std::string_view> args) {
+  CommandLine commandLine;
   for (std::string_view arg : args) {
-    if (IsVerboseSwitch(arg)) verbose = 1;
+    if (IsVerboseSwitch(arg)) commandLine.verbose = 1;
+    commandLine.mode = std::max(commandLine.mode, ModeOf(arg));
   }
-  return verbose;
+  return commandLine;
 }
 
 int EnableDebugPrivilege(RunState& state) {
@@ -104,24 +145,50 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     ++n;
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
-      if (state.verbose == 1) {
-        Print(state.output, "Pruefe %s (MaxRunTime = %d)\n", entry.name.c_str(),
-              static_cast<int>(entry.limit));
-      }
+      if (state.verbose == 1) PrintCheckTrace(state, entry);
       const auto limit = static_cast<std::uint32_t>(entry.limit);
       if (CheckWatchEntry(state, entry.name, limit) == CheckResult::kHandled) n = 0;
     }
-    if (entry.limitChars == 0 || entry.limit == 0 || n >= kLastEntry) break;
+    if (EndsList(entry, n)) break;
   }
-  Print(state.output, "Anzahl Prozesse %d\n", static_cast<int>(state.inventory.processCount));
+  PrintSummary(state);
   return kExitCode;
 }
 
+int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
+  for (unsigned n = 1; path; ++n) {
+    WatchEntry entry = ReadEntry(state.platform, *path, n);
+    if (entry.limit != 0) {
+      PrintCheckTrace(state, entry);
+      DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit));
+    }
+    if (EndsList(entry, n)) break;
+  }
+  PrintSummary(state);
+  return kExitCodeNoRun;
+}
+
 int Main(std::span<const std::string_view> args, Platform& platform, Output& output) {
+  const CommandLine commandLine = ParseCommandLine(args);
+  if (commandLine.mode == Mode::kHelp) {
+    output.Write(kUsageText);
+    return kExitCodeNoRun;
+  }
+  if (commandLine.mode == Mode::kVersion) {
+    output.Write(kVersionText);
+    return kExitCodeNoRun;
+  }
   RunState state(platform, output);
-  state.verbose = ParseCommandLine(args);
+  state.verbose = commandLine.verbose;
+  const bool dryRun = commandLine.mode == Mode::kDryRun;
+  // Said first, before any privilege message, so that nobody reading the
+  // output can take it for a watch run.
+  if (dryRun) Print(output, "Probelauf: es wird nichts beendet\n");
+  // A dry run should see what the watch run sees; the privilege only widens
+  // what can be measured.
   EnableDebugPrivilege(state);
-  return RunWatchList(state, WatchListPath(platform));
+  const std::optional<std::string> path = WatchListPath(platform);
+  return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
 }
 
 }  // namespace zw

@@ -14,16 +14,43 @@ namespace zw {
 /// Exit code of every normal run.
 inline constexpr int kExitCode = 100;
 
+/// Exit code of help, version and the dry run, which terminate nothing.
+inline constexpr int kExitCodeNoRun = 0;
+
 /// Name of the watch list, looked for in the current directory.
 inline constexpr const char* kWatchListName = "ZEITWACHE.INI";
 
-/// The whole program: parses `args` (argv[0] included), enables the debug
-/// privilege, works through the watch list and returns the exit code.
+/// What the command line asks for. The modes are ordered by precedence:
+/// when several are given, help wins over version, and version over the
+/// dry run, so that a command line that asks for help never acts.
+enum class Mode {
+  /// No option: the watch run.
+  kWatch,
+  /// "--dry-run": one pass that tells what the watch run would do now.
+  kDryRun,
+  /// "--version": the name and version.
+  kVersion,
+  /// "--help", "-h", "-?" or "/?": the usage text.
+  kHelp,
+};
+
+struct CommandLine {
+  /// 1 when the trace is asked for ("/D" or "-D" in either case).
+  int verbose = 0;
+  Mode mode = Mode::kWatch;
+};
+
+/// The whole program: parses `args` (argv[0] included). Help and version are
+/// printed before anything else, without reading the watch list or touching
+/// a process. Otherwise enables the debug privilege and works through the
+/// watch list, for real or as a dry run, and returns the exit code.
 int Main(std::span<const std::string_view> args, Platform& platform, Output& output);
 
-/// 1 when any argument, the program name included, is "/D" or "-D" in
-/// either case.
-int ParseCommandLine(std::span<const std::string_view> args);
+/// Examines every argument, the program name included, compared whole:
+/// "/D" and "-D" in either case switch on the trace; "--help", "-h", "-?",
+/// "/?", "--version" and "--dry-run" exactly as written choose the mode;
+/// every other argument is ignored. Arguments of any length are safe.
+CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
 /// Enables the debug privilege on the own token. 1 when enabled, else 0 after
 /// printing why; the run goes on either way.
@@ -38,5 +65,11 @@ std::optional<std::string> WatchListPath(Platform& platform);
 /// every entry that found a running process, until one pass finds none;
 /// prints the process count and returns kExitCode.
 int RunWatchList(RunState& state, const std::optional<std::string>& path);
+
+/// Visits every entry once, in number order up to the end of the list as the
+/// watch run does, and tells for each what the watch run would do now;
+/// terminates nothing, starts no command, never pauses. Prints the process
+/// count and returns kExitCodeNoRun.
+int DryRunWatchList(RunState& state, const std::optional<std::string>& path);
 
 }  // namespace zw

@@ -28,26 +28,92 @@ std::vector<std::string> TraceLines(const std::string& text, std::string_view pr
   return lines;
 }
 
-TEST(CommandLine, VerboseSwitch) {
+TEST(CommandLine, SwitchesAndModes) {
   const std::string longArgument(100000, 'D');
+  const std::string longHelp = "--help" + std::string(100000, 'p');
   const struct {
     std::vector<std::string_view> args;
     int verbose;
+    Mode mode;
   } cases[] = {
-      {{"zeitwache"}, 0},
-      {{"zeitwache", "/D"}, 1},
-      {{"zeitwache", "-D"}, 1},
-      {{"zeitwache", "/d"}, 1},
-      {{"zeitwache", "x", "-d", "y"}, 1},
-      {{"/D"}, 1},  // the program name is examined too
-      {{"zeitwache", "/DEBUG"}, 0},
-      {{"zeitwache", "D"}, 0},
-      {{"zeitwache", "/"}, 0},
-      {{"zeitwache", ""}, 0},
-      {{"zeitwache", longArgument}, 0},
+      {{"zeitwache"}, 0, Mode::kWatch},
+      {{"zeitwache", "/D"}, 1, Mode::kWatch},
+      {{"zeitwache", "-D"}, 1, Mode::kWatch},
+      {{"zeitwache", "/d"}, 1, Mode::kWatch},
+      {{"zeitwache", "x", "-d", "y"}, 1, Mode::kWatch},
+      {{"/D"}, 1, Mode::kWatch},  // the program name is examined too
+      {{"zeitwache", "--help"}, 0, Mode::kHelp},
+      {{"zeitwache", "-h"}, 0, Mode::kHelp},
+      {{"zeitwache", "-?"}, 0, Mode::kHelp},
+      {{"zeitwache", "/?"}, 0, Mode::kHelp},
+      {{"zeitwache", "--version"}, 0, Mode::kVersion},
+      {{"zeitwache", "--dry-run"}, 0, Mode::kDryRun},
+      {{"zeitwache", "/D", "--dry-run"}, 1, Mode::kDryRun},
+      // Precedence: help, then version, then the dry run, in any order.
+      {{"zeitwache", "--dry-run", "--version"}, 0, Mode::kVersion},
+      {{"zeitwache", "--dry-run", "/?"}, 0, Mode::kHelp},
+      {{"zeitwache", "-h", "--version", "/D"}, 1, Mode::kHelp},
+      // Ignored, as every argument the tool does not know.
+      {{"zeitwache", "/DEBUG"}, 0, Mode::kWatch},
+      {{"zeitwache", "/"}, 0, Mode::kWatch},
+      {{"zeitwache", ""}, 0, Mode::kWatch},
+      {{"zeitwache", longArgument}, 0, Mode::kWatch},
+      {{"zeitwache", longHelp}, 0, Mode::kWatch},
+      {{"zeitwache", "--helpme"}, 0, Mode::kWatch},
+      {{"zeitwache", "--HELP"}, 0, Mode::kWatch},
+      {{"zeitwache", "-H"}, 0, Mode::kWatch},
+      {{"zeitwache", "-H?"}, 0, Mode::kWatch},
+      {{"zeitwache", "/h"}, 0, Mode::kWatch},
+      {{"zeitwache", "?"}, 0, Mode::kWatch},
+      {{"zeitwache", "--Version"}, 0, Mode::kWatch},
+      {{"zeitwache", "--dry-run=yes"}, 0, Mode::kWatch},
+      {{"zeitwache", "--DRY-RUN"}, 0, Mode::kWatch},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ParseCommandLine(c.args), c.verbose) << c.args.back();
+    const CommandLine parsed = ParseCommandLine(c.args);
+    EXPECT_EQ(parsed.verbose, c.verbose) << c.args.back().substr(0, 20);
+    EXPECT_EQ(parsed.mode, c.mode) << c.args.back().substr(0, 20);
+  }
+}
+
+constexpr std::string_view kUsage =
+    "Usage: zeitwache [/D] [--dry-run]\n"
+    "       zeitwache --help | --version\n"
+    "Watches the programs listed in ZEITWACHE.INI in the current directory and\n"
+    "terminates those that run longer than their limit; exits with 100 when none\n"
+    "of them runs any more.\n"
+    "  /D, -D      detailed trace\n"
+    "  --dry-run   show what a run would do now; terminate nothing, exit 0\n"
+    "  --help      this text (also -h, -? and /?)\n"
+    "  --version   name and version\n";
+
+// Beside a watch list whose program is overdue: help and version only print,
+// whatever else is on the command line.
+TEST(CommandLine, HelpAndVersionNeverTouchTheWatchListOrAProcess) {
+  const struct {
+    std::vector<std::string_view> args;
+    std::string output;
+  } cases[] = {
+      {{"zeitwache", "--help"}, std::string(kUsage)},
+      {{"zeitwache", "-h"}, std::string(kUsage)},
+      {{"zeitwache", "-?"}, std::string(kUsage)},
+      {{"zeitwache", "/D", "/?", "--dry-run"}, std::string(kUsage)},
+      {{"zeitwache", "--version"}, "zeitwache " ZW_EXPECTED_VERSION "\n"},
+      {{"zeitwache", "--dry-run", "--version", "-d"}, "zeitwache " ZW_EXPECTED_VERSION "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    ScriptedRun run;
+    run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
+    run.platform.snapshots = {{Framed({Proc(run.platform, 7, u"app", 120)}), {}}};
+    // Were the privilege asked for, this failure would print its message.
+    run.platform.failures[ScriptedOp::kOpenProcessToken] = 5;
+    EXPECT_EQ(RunMain(run, c.args), 0);
+    EXPECT_EQ(run.output.text(), c.output);
+    EXPECT_EQ(run.platform.profileReads, 0);
+    EXPECT_EQ(run.platform.perfQueries, 0);
+    EXPECT_TRUE(run.platform.commandLines.empty());
+    EXPECT_TRUE(run.platform.sleeps.empty());
   }
 }
 

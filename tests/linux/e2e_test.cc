@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -70,16 +71,26 @@ class Workspace {
 
   void WatchList(const std::string& text) { std::ofstream(dir_ / "ZEITWACHE.INI") << text; }
 
-  /// Starts a copy of sleep called `name` for `seconds`.
+  /// Starts a copy of sleep called `name` for `seconds`; returns once it runs
+  /// under that name, so a tool started next is sure to see it.
   pid_t StartSleeper(const std::string& name, int seconds) {
     const fs::path program = dir_ / name;
     fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
+    // The write end closes on exec: end of file on the read end means the
+    // child has become the sleeper (or has died).
+    int execed[2];
+    EXPECT_EQ(pipe2(execed, O_CLOEXEC), 0);
     const pid_t pid = fork();
     if (pid == 0) {
       const std::string arg = std::to_string(seconds);
       execl(program.c_str(), name.c_str(), arg.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
+    close(execed[1]);
+    char byte;
+    while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(execed[0]);
     children_.push_back(pid);
     return pid;
   }
@@ -220,6 +231,34 @@ TEST(EndToEnd, ProgramWithinItsLimitIsWaitedFor) {
             std::string::npos);
   EXPECT_NE(run.output.find("Wait 5 sek\n"), std::string::npos);
   EXPECT_NE(run.output.find("Prozess: /_TOTAL.EXE/-2/"), std::string::npos);
+}
+
+// Neither a dry run nor a request for help may terminate anything, even
+// beside a watch list whose program is overdue.
+TEST(EndToEnd, DryRunAndHelpLeaveAnOverdueProgramRunning) {
+  Workspace ws;
+  const std::string name = UniqueName("zwdry");
+  const pid_t watched = ws.StartSleeper(name, 60);
+  ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+  const ToolRun dry = ws.Run({"--dry-run"}, std::chrono::seconds(10));
+  EXPECT_EQ(dry.exitCode, 0);
+  EXPECT_TRUE(dry.output.starts_with("Probelauf: es wird nichts beendet\n")) << dry.output;
+  EXPECT_NE(dry.output.find("\n" + Line("Wuerde beenden: ", name, watched) + "\n"),
+            std::string::npos)
+      << dry.output;
+  EXPECT_NE(dry.output.find("\nAnzahl Prozesse "), std::string::npos);
+
+  const ToolRun help = ws.Run({"--help"}, std::chrono::seconds(10));
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run]\n")) << help.output;
+  EXPECT_EQ(help.output.find("Anzahl Prozesse"), std::string::npos);
+
+  // Given a moment in which a started kill would have ended it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ws.Reap(watched), -1);
+  EXPECT_EQ(kill(watched, 0), 0);
 }
 
 }  // namespace

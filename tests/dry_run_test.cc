@@ -1,0 +1,171 @@
+// The dry run: one pass over the watch list that tells, entry by entry, what
+// the watch run would do now, and acts on nothing.
+#include <gtest/gtest.h>
+
+#include "enforce/check.h"
+#include "run/run.h"
+#include "scripted_fixture.h"
+
+namespace zw {
+namespace {
+
+using testing::Framed;
+using testing::Proc;
+using testing::ScriptedRun;
+
+int DryRun(ScriptedRun& run, std::vector<std::string_view> args = {"zeitwache", "--dry-run"}) {
+  return Main(args, run.platform, run.output);
+}
+
+// Acting on nothing: no command, no pause (the run-time pass only yields),
+// no time passing on the virtual clock.
+void ExpectNothingDone(const ScriptedPlatform& platform, std::int64_t startMs) {
+  EXPECT_TRUE(platform.commandLines.empty());
+  for (const std::uint32_t ms : platform.sleeps) EXPECT_EQ(ms, 0u);
+  EXPECT_EQ(platform.nowMs, startMs);
+}
+
+// Every entry once, in number order up to the end of the list, although the
+// first one finds a process; the watch run would start again at entry 1.
+TEST(DryRun, VisitsEveryEntryOnceAndTellsWhatARunWouldDo) {
+  ScriptedRun run;
+  auto& p = run.platform;
+  run.WatchList(
+      "[PGM]\nPGM001=APP\nAKT001=60\nPGM002=report\nAKT002=600\nPGM003=GONE\nAKT003=10\n"
+      "PGM004=APP\nAKT004=0\nPGM005=APP\nAKT005=60\n");
+  p.snapshots = {
+      {Framed({Proc(p, 9, u"sammler", 5), Proc(p, 7, u"app", 120), Proc(p, 8, u"report", 30)}),
+       {}}};
+  const std::int64_t start = p.nowMs;
+  EXPECT_EQ(DryRun(run), 0);
+  EXPECT_EQ(run.output.text(),
+            "Probelauf: es wird nichts beendet\n"
+            "Pruefe APP (MaxRunTime = 60)\n"
+            "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\n"
+            "Wuerde beenden: APP.EXE, 7\n"
+            "Wuerde mitbeenden: SAMMLER.EXE, 9\n"
+            "Pruefe report (MaxRunTime = 600)\n"
+            "Prozess gefunden REPORT.EXE, 8 (Laufzeit= 30 Sekunden)\n"
+            "Wuerde warten\n"
+            "Pruefe GONE (MaxRunTime = 10)\n"
+            "Kein Prozess gefunden\n"
+            "Anzahl Prozesse 5\n");
+  EXPECT_EQ(p.profileKeys, (std::vector<std::string>{"PGM001", "AKT001", "PGM002", "AKT002",
+                                                     "PGM003", "AKT003", "PGM004", "AKT004"}));
+  EXPECT_EQ(p.perfQueries, 3);
+  ExpectNothingDone(p, start);
+
+  ScriptedRun empty;
+  EXPECT_EQ(DryRun(empty), 0);
+  EXPECT_EQ(empty.output.text(), "Probelauf: es wird nichts beendet\nAnzahl Prozesse 0\n");
+}
+
+// The dry run's verdict is the one the check acts out on the same processes.
+TEST(DryRun, AgreesWithTheCheck) {
+  struct Case {
+    std::string entry;
+    std::string limit;
+    std::vector<ScriptedProcess> (*processes)(const ScriptedPlatform&);
+    std::string told;
+    std::vector<std::string> commands;
+  } const cases[] = {
+      {"APP",
+       "120",
+       [](const ScriptedPlatform& p) { return Framed({Proc(p, 7, u"app", 120)}); },
+       "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\nWuerde beenden: APP.EXE, 7\n",
+       {"kill 7"}},
+      {"app",
+       "121",
+       [](const ScriptedPlatform& p) { return Framed({Proc(p, 7, u"app", 120)}); },
+       "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\nWuerde warten\n",
+       {}},
+      {"APP",
+       "-5",  // never reached
+       [](const ScriptedPlatform& p) { return Framed({Proc(p, 7, u"app", 1'000'000)}); },
+       "Prozess gefunden APP.EXE, 7 (Laufzeit= 1000000 Sekunden)\nWuerde warten\n",
+       {}},
+      // The companion is terminated twice when it is the overdue process, but
+      // told once.
+      {"SAMMLER",
+       "60",
+       [](const ScriptedPlatform& p) { return Framed({Proc(p, 9, u"sammler", 500)}); },
+       "Prozess gefunden SAMMLER.EXE, 9 (Laufzeit= 500 Sekunden)\n"
+       "Wuerde beenden: SAMMLER.EXE, 9\n",
+       {"kill 9", "kill 9"}},
+      {"*REPORT*",
+       "60",
+       [](const ScriptedPlatform& p) {
+         return Framed({Proc(p, 9, u"sammler", 5), Proc(p, 20, u"monatsreport", 100)});
+       },
+       "Prozess gefunden MONATSREPORT.EXE, 20 (Laufzeit= 100 Sekunden)\n"
+       "Wuerde beenden: MONATSREPORT.EXE, 20\nWuerde mitbeenden: SAMMLER.EXE, 9\n",
+       {"kill 20", "kill 9"}},
+      // Unmeasured, so waited for; still named in upper case.
+      {"*REPORT*",
+       "60",
+       [](const ScriptedPlatform& p) {
+         ScriptedProcess hidden = Proc(p, 20, u"monatsreport", 100);
+         hidden.openable = false;
+         return Framed({hidden});
+       },
+       "Prozess gefunden MONATSREPORT.EXE, 20 (Laufzeit= 0 Sekunden)\nWuerde warten\n",
+       {}},
+      {"ABSENT",
+       "60",
+       [](const ScriptedPlatform& p) { return Framed({Proc(p, 7, u"app", 120)}); },
+       "Kein Prozess gefunden\n",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry + " " + c.limit);
+    ScriptedRun dry;
+    dry.WatchList("[PGM]\nPGM001=" + c.entry + "\nAKT001=" + c.limit + "\n");
+    dry.platform.snapshots = {{c.processes(dry.platform), {}}};
+    const std::int64_t start = dry.platform.nowMs;
+    EXPECT_EQ(DryRun(dry), 0);
+    EXPECT_EQ(dry.output.text(), "Probelauf: es wird nichts beendet\nPruefe " + c.entry +
+                                     " (MaxRunTime = " + c.limit + ")\n" + c.told +
+                                     "Anzahl Prozesse " +
+                                     std::to_string(c.processes(dry.platform).size()) + "\n");
+    ExpectNothingDone(dry.platform, start);
+
+    ScriptedRun real;
+    real.platform.snapshots = {{c.processes(real.platform), {}}};
+    std::string name = c.entry;
+    CheckWatchEntry(real.state, name, static_cast<std::uint32_t>(std::stol(c.limit)));
+    EXPECT_EQ(real.platform.commandLines, c.commands);
+  }
+}
+
+// With the trace the dry run adds the per-process listing, under the watch
+// run's rule: until the first entry that finds nothing. Privilege failures
+// come after the first line, as in any run.
+TEST(DryRun, TraceAddsTheListingAndPrivilegeFailuresShow) {
+  ScriptedRun run;
+  auto& p = run.platform;
+  run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\nPGM002=GONE\nAKT002=60\nPGM003=APP\nAKT003=60\n");
+  p.snapshots = {{Framed({Proc(p, 7, u"app", 120)}), {}}};
+  p.failures[ScriptedOp::kOpenProcessToken] = 5;
+  EXPECT_EQ(DryRun(run, {"zeitwache", "/d", "--dry-run"}), 0);
+  EXPECT_EQ(run.output.text(),
+            "Probelauf: es wird nichts beendet\n"
+            "OpenProcessToken failed with 5\n"
+            "Pruefe APP (MaxRunTime = 60)\n"
+            "Prozess: /IDLE.EXE/-2/0/APP/\n"
+            "Prozess: /APP.EXE/7/120/APP/\n"
+            "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\n"
+            "Wuerde beenden: APP.EXE, 7\n"
+            "Pruefe GONE (MaxRunTime = 60)\n"
+            "Prozess: /IDLE.EXE/-2/0/GONE/\n"
+            "Prozess: /APP.EXE/7/120/GONE/\n"
+            "Prozess: /_TOTAL.EXE/-2/0/GONE/\n"
+            "Kein Prozess gefunden\n"
+            "Pruefe APP (MaxRunTime = 60)\n"
+            "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\n"
+            "Wuerde beenden: APP.EXE, 7\n"
+            "Anzahl Prozesse 3\n");
+  EXPECT_TRUE(p.commandLines.empty());
+}
+
+}  // namespace
+}  // namespace zw
