@@ -7,7 +7,11 @@ if(NOT IS_DIRECTORY "${zw_root}/${CPACK_ZW_DEB_DOCDIR}")
   message(FATAL_ERROR "staging tree without ${CPACK_ZW_DEB_DOCDIR}: ${zw_root}")
 endif()
 
-file(COPY_FILE "${CPACK_ZW_DEB_CHANGELOG}" "${zw_root}/${CPACK_ZW_DEB_DOCDIR}/changelog")
+set(zw_changelog "${zw_root}/${CPACK_ZW_DEB_DOCDIR}/changelog")
+file(COPY_FILE "${CPACK_ZW_DEB_CHANGELOG}" "${zw_changelog}")
+# The copy keeps the permissions of a file in the build tree, which follow
+# the umask; documentation is 0644 in a package.
+file(CHMOD "${zw_changelog}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(GLOB_RECURSE zw_compress
      "${zw_root}/share/man/*.[1-9]" "${zw_root}/${CPACK_ZW_DEB_DOCDIR}/changelog")
 foreach(file IN LISTS zw_compress)

@@ -103,13 +103,14 @@ grep -v '^Prozess: /' "$work/out" || true
 [ "$code" -eq 100 ] || fail "exit code $code, expected 100"
 grep -qF "Prozess beendet: $throwaway_name, $throwaway_pid " "$work/out" ||
   fail "no \"Prozess beendet\" line for $throwaway_name ($throwaway_pid)"
-grep -E 'execve\("[^"]*kill"' "$work/trace" || true
-grep -qE "execve\(\"/usr/libexec/zeitwache/kill\", \[[^]]*\"$throwaway_pid\"\].* = 0\$" "$work/trace" ||
+# Every kill that was started, as its path without .. and its arguments.
+started_kills="$(sed -nE 's/^[0-9]+ +execve\("([^"]*\/kill)", \[(.*)\], 0x.* = 0$/\1 \2/p' \
+  "$work/trace" | while read -r path args; do echo "$(realpath -m "$path") $args"; done)"
+echo "kill started: ${started_kills:-none}"
+grep -qx "/usr/libexec/zeitwache/kill .*, \"$throwaway_pid\"" <<<"$started_kills" ||
   fail "/usr/libexec/zeitwache/kill was not started for $throwaway_pid"
-if grep -E 'execve\("[^"]*kill"' "$work/trace" | grep -E ' = 0$' |
-  grep -vq '^[0-9]* *execve("/usr/libexec/zeitwache/kill"'; then
+grep -vq '^/usr/libexec/zeitwache/kill ' <<<"$started_kills" &&
   fail "a kill other than /usr/libexec/zeitwache/kill was started"
-fi
 set +e
 wait "$throwaway_pid"
 status=$?
