@@ -72,21 +72,26 @@ grep -v '^running with root privileges' <<<"$lint" || true
 step "apt-get install"
 installed_by_us=1
 apt-get install -y -qq "$(realpath "$deb")" >/dev/null
-dpkg -L zeitwache | sort >"$work/files"
-for f in /usr/bin/zeitwache /usr/libexec/zeitwache/kill \
-  /usr/share/man/man1/zeitwache.1.gz /usr/share/doc/zeitwache/README.md \
-  /usr/share/doc/zeitwache/changelog.gz /usr/share/doc/zeitwache/examples/ZEITWACHE.INI \
-  /usr/share/doc/zeitwache/examples/systemd/zeitwache.service \
-  /usr/share/doc/zeitwache/examples/systemd/zeitwache.timer \
-  /usr/share/doc/zeitwache/examples/windows/zeitwache-task.xml; do
-  grep -qx "$f" "$work/files" || fail "the package does not list $f"
-  [ -f "$f" ] || fail "$f is listed but not installed (dpkg path-exclude?)"
-done
-dpkg --verify zeitwache || fail "installed files differ from the package's checksums"
-# Nothing of the build or the tests is shipped.
-if grep -Ei 'test|bench|gtest|gmock|/include/|\.a$' "$work/files"; then
-  fail "the package holds files of the build or the tests (above)"
+dpkg -L zeitwache | LC_ALL=C sort >"$work/files"
+# Exactly these files, nothing of the build or the tests.
+expected="/usr/bin/zeitwache
+/usr/libexec/zeitwache/kill
+/usr/share/doc/zeitwache/README.md
+/usr/share/doc/zeitwache/changelog.gz
+/usr/share/doc/zeitwache/examples/ZEITWACHE.INI
+/usr/share/doc/zeitwache/examples/systemd/zeitwache.service
+/usr/share/doc/zeitwache/examples/systemd/zeitwache.timer
+/usr/share/doc/zeitwache/examples/windows/zeitwache-task.xml
+/usr/share/man/man1/zeitwache.1.gz"
+shipped="$(while read -r f; do [ -d "$f" ] || echo "$f"; done <"$work/files")"
+if [ "$shipped" != "$expected" ]; then
+  diff <(echo "$expected") <(echo "$shipped") >&2 || true
+  fail "the package's files differ from the expected list (< expected, > shipped)"
 fi
+while read -r f; do
+  [ -f "$f" ] || fail "$f is listed but not installed (a dpkg path-exclude?)"
+done <<<"$expected"
+dpkg --verify zeitwache || fail "installed files differ from the package's checksums"
 
 step "run the installed program: an overdue process is ended through /usr/libexec/zeitwache/kill"
 start_throwaway
@@ -139,7 +144,7 @@ set -e
 cat "$work/dout"
 [ "$code" -eq 0 ] || fail "--dry-run: exit code $code, expected 0"
 head -n 1 "$work/dout" | grep -qx 'Probelauf: es wird nichts beendet' || fail "--dry-run: first line"
-grep -qx "Wuerde beenden: $throwaway_name, $throwaway_pid" "$work/dout" ||
+grep -qix "Wuerde beenden: $throwaway_name, $throwaway_pid" "$work/dout" ||
   fail "--dry-run: no \"Wuerde beenden\" line for $throwaway_name ($throwaway_pid)"
 [ "$(grep -c 'execve(' "$work/dtrace")" -eq 1 ] || fail "--dry-run started a program"
 grep -E '^[0-9]+ +(kill|tkill|tgkill|pidfd_send_signal)\(' "$work/dtrace" &&
