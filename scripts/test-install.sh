@@ -28,11 +28,17 @@ if pgrep -i '^sammler([.]|$)' >/dev/null; then
 fi
 strace=$(command -v strace) || fail "strace is missing (scripts/setup.sh installs it)"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/zw-install.XXXXXX")"
-children=()
+# Resolved, as /proc/PID/exe shows it.
+work="$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/zw-install.XXXXXX")")"
+children=() # "pid program" of every throwaway started
 installed_by_us=0
+# runs_as PID PROGRAM: true while PID runs PROGRAM. Checked before every
+# signal, since the number of an ended process may already be another's.
+runs_as() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$2" ]; }
 cleanup() {
-  for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for child in "${children[@]}"; do
+    runs_as "${child%% *}" "${child#* }" && kill "${child%% *}" 2>/dev/null || true
+  done
   if [ "$installed_by_us" = 1 ]; then apt-get purge -y -qq zeitwache >/dev/null 2>&1 || true; fi
   rm -rf -- "$work"
 }
@@ -46,7 +52,8 @@ start_throwaway() {
   cp "$(command -v sleep)" "$work/$name"
   "$work/$name" 300 &
   throwaway_pid=$!
-  children+=("$throwaway_pid")
+  throwaway_program="$work/$name"
+  children+=("$throwaway_pid $throwaway_program")
   throwaway_name="${name^^}.EXE"
 }
 
@@ -116,12 +123,12 @@ grep -qx "/usr/libexec/zeitwache/kill .*, \"$throwaway_pid\"" <<<"$started_kills
   fail "/usr/libexec/zeitwache/kill was not started for $throwaway_pid"
 grep -vq '^/usr/libexec/zeitwache/kill ' <<<"$started_kills" &&
   fail "a kill other than /usr/libexec/zeitwache/kill was started"
+runs_as "$throwaway_pid" "$throwaway_program" && fail "the overdue process still runs"
 set +e
 wait "$throwaway_pid"
 status=$?
 set -e
 [ "$status" -gt 128 ] || fail "the overdue process ended with $status, not by a signal"
-kill -0 "$throwaway_pid" 2>/dev/null && fail "the overdue process still runs"
 
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
@@ -149,7 +156,7 @@ grep -qix "Wuerde beenden: $throwaway_name, $throwaway_pid" "$work/dout" ||
 [ "$(grep -c 'execve(' "$work/dtrace")" -eq 1 ] || fail "--dry-run started a program"
 grep -E '^[0-9]+ +(kill|tkill|tgkill|pidfd_send_signal)\(' "$work/dtrace" &&
   fail "--dry-run sent a signal"
-kill -0 "$throwaway_pid" 2>/dev/null || fail "--dry-run ended $throwaway_name"
+runs_as "$throwaway_pid" "$throwaway_program" || fail "--dry-run ended $throwaway_name"
 
 step "systemd units, task XML, manual page"
 mkdir "$work/units"
