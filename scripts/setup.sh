@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, where missing.
+#   scripts/setup.sh            everything scripts/test.sh needs
+#   scripts/setup.sh --native   only the native build (scripts/demo.sh)
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev googletest procps
-          g++-mingw-w64-x86-64-posix wine wine64)
+native=(cmake make g++ procps)
+# The test suites, the Windows cross build under Wine, and the package check
+# (dpkg-shlibdeps and file for the .deb; lintian; strace to see which kill
+# the installed program starts; systemd-analyze, xmllint, groff, mandoc and
+# man for the units, the task XML and the manual page).
+packages=("${native[@]}" libgtest-dev googletest
+          g++-mingw-w64-x86-64-posix wine wine64
+          dpkg-dev file lintian strace systemd libxml2-utils groff-base mandoc man-db)
 if [ "${1:-}" = "--native" ]; then
-  packages=(cmake make g++ procps)
+  packages=("${native[@]}")
 fi
 
 missing=()

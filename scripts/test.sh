@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under
-# Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under
+# Wine, and the Debian package installed, run and removed again. Each suite
+# builds in a directory of its own with the tests switched on, and a suite
+# that finds no tests fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc)
+started=$SECONDS
 
 echo "== Native build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
-ctest --test-dir build -j "$jobs" --output-on-failure
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZW_BUILD_TESTS=ON >/dev/null
+cmake --build build-test -j "$jobs"
+ctest --test-dir build-test -j "$jobs" --output-on-failure --no-tests=error
 
 echo "== Sanitizer build (ASan, UBSan)"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZW_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZW_SANITIZE=ON -DZW_BUILD_TESTS=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan -j "$jobs" --output-on-failure
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure --no-tests=error
 
 echo "== Windows build under Wine"
 scripts/test-windows.sh build-win
+
+echo "== Debian package: install, run, remove"
+# It installs and purges the package, so it runs as root.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo scripts/test-install.sh build-deb
+
+echo "== All tests passed in $((SECONDS - started)) s"

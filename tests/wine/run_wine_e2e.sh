@@ -155,7 +155,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
