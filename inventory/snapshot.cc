@@ -22,12 +22,13 @@ constexpr int kNameBufferSize = 260;
 // The longest instance name that still leaves room for ".exe".
 constexpr std::size_t kMaxInstanceNameLength = 255;
 
-// Queries the process object into `buffer`, growing it until the data fits.
-// Returns the query's result; on 0 `*size` is the number of bytes returned.
-std::int32_t QueryProcessObject(Platform& platform, std::vector<std::uint8_t>& buffer,
-                                std::uint32_t* size) {
-  buffer.assign(kPerfBufferStep, 0);
-  *size = kPerfBufferStep;
+// Queries the process object into `buffer`, starting at `startSize` and
+// growing until the data fits. Returns the query's result; on 0 `*size` is
+// the number of bytes returned and the buffer's size is the one that fitted.
+std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize,
+                                std::vector<std::uint8_t>& buffer, std::uint32_t* size) {
+  buffer.assign(startSize, 0);
+  *size = startSize;
   std::int32_t result = platform.RegQueryValueExA(
       RegistryKey::kPerformanceData, perf::kProcessObjectValueName, buffer.data(), size);
   while (result == kErrorMoreData) {
@@ -78,12 +79,17 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
 std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory) {
   std::vector<std::uint8_t> buffer;
   std::uint32_t size = 0;
-  const std::int32_t result = QueryProcessObject(platform, buffer, &size);
+  // Every failed round is a full collection of the process object by the
+  // system, so start where the last check's data fitted.
+  const std::uint32_t startSize =
+      std::clamp(inventory.perfBufferSize, kPerfBufferStep, kMaxPerfBufferSize);
+  const std::int32_t result = QueryProcessObject(platform, startSize, buffer, &size);
   if (result != kErrorSuccess) {
     Print(out, "RegQueryValueEx failed ErrorCode: %d\n", static_cast<int>(result));
     platform.RegCloseKey(RegistryKey::kPerformanceData);
     return 0;
   }
+  inventory.perfBufferSize = static_cast<std::uint32_t>(buffer.size());
   const std::size_t returned = std::min<std::size_t>(size, buffer.size());
   const PerfProcessObject object =
       ParseProcessObject(std::span<const std::uint8_t>(buffer.data(), returned));

@@ -53,6 +53,11 @@ struct Inventory {
   /// Identifier of the process named kCompanionName found by the latest
   /// run-time pass; 0 when there is none.
   std::uint32_t companionPid = 0;
+  /// Size of the buffer the performance data last fitted in; the next
+  /// snapshot starts there, so that in the steady state one query (one
+  /// collection of the process object by the system) serves a check. 0
+  /// before the first successful query.
+  std::uint32_t perfBufferSize = 0;
 };
 
 }  // namespace zw

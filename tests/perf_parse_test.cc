@@ -61,6 +61,10 @@ TEST(PerfParse, MalformedBlocksEndAtTheLastWholeInstance) {
   const std::size_t object = ObjectAt(good);
   const std::size_t first = FirstInstanceAt(good);
   const std::size_t second = first + Read32(good.data() + first) + 16;
+  const std::size_t secondBlock = second + Read32(good.data() + second);
+  const std::size_t third = secondBlock + Read32(good.data() + secondBlock);
+  const std::size_t thirdBlock = third + Read32(good.data() + third);
+  ASSERT_EQ(thirdBlock + Read32(good.data() + thirdBlock), good.size());
   const struct {
     const char* what;
     std::size_t at;
@@ -75,7 +79,10 @@ TEST(PerfParse, MalformedBlocksEndAtTheLastWholeInstance) {
       {"second instance too long", second + kInstanceByteLength, 0x7FFFFFFFu, 1, true},
       {"second instance too short", second + kInstanceByteLength, 4, 1, true},
       {"name outside its instance", second + kInstanceNameOffset, 0x1000, 1, true},
-      {"counter block empty", second + Read32(good.data() + second), 0, 1, true},
+      {"counter block empty", secondBlock, 0, 1, true},
+      {"counter block past the end", secondBlock, 0x7FFFFFFFu, 1, true},
+      {"last counter block one byte past the end", thirdBlock,
+       static_cast<std::uint32_t>(good.size() - thirdBlock + 1), 2, true},
       {"identifier outside the counter block", object + kObjectSize + kCounterOffset, 4000, 0,
        true},
       {"no instances counted", object + kObjectNumInstances, 0, 0, true},

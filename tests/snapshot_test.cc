@@ -39,6 +39,79 @@ TEST(Snapshot, GrowsTheBufferUntilThousandsOfProcessesFit) {
   EXPECT_EQ(table.back().pid, kPseudoPid);
 }
 
+std::vector<ScriptedProcess> Workers(const ScriptedPlatform& platform, std::uint32_t count) {
+  std::vector<ScriptedProcess> list;
+  for (std::uint32_t pid = 1; pid <= count; ++pid) {
+    list.push_back(Proc(platform, pid * 4, u"worker" + std::u16string(pid % 5, u'x'), 1));
+  }
+  return list;
+}
+
+// 40960-byte steps a buffer needs to hold `bytes`.
+int Steps(std::size_t bytes) { return static_cast<int>((bytes + 40959) / 40960); }
+
+std::size_t BlockSize(const std::vector<ScriptedProcess>& list) {
+  std::vector<PerfProcess> instances;
+  for (const ScriptedProcess& p : list) instances.push_back({p.pid, p.name});
+  return BuildProcessPerfData(instances).size();
+}
+
+// Each failed query is a full collection by the system: a check starts at
+// the size that fitted at the check before and grows from there.
+TEST(Snapshot, StartsWhereTheLastCheckFitted) {
+  ScriptedRun run;
+  const auto large = Workers(run.platform, 5000);
+  const auto small = Workers(run.platform, 10);
+  const auto larger = Workers(run.platform, 9000);
+  const int largeSteps = Steps(BlockSize(large));
+  const int largerSteps = Steps(BlockSize(larger));
+  ASSERT_GT(largeSteps, 2);
+  ASSERT_GT(largerSteps, largeSteps + 1);
+  const struct {
+    const char* what;
+    const std::vector<ScriptedProcess>& list;
+    int queries;
+  } checks[] = {
+      {"first check grows from 40960 bytes", large, largeSteps},
+      {"same list again", large, 1},
+      {"list shrunk", small, 1},
+      {"list grown past the size that fitted", larger, largerSteps - largeSteps + 1},
+      {"grown list again", larger, 1},
+  };
+  for (const auto& c : checks) run.platform.snapshots.push_back({c.list, {}});
+  for (const auto& c : checks) {
+    SCOPED_TRACE(c.what);
+    const int before = run.platform.perfQueries;
+    EXPECT_EQ(Snapshot(run), c.list.size());
+    EXPECT_EQ(run.platform.perfQueries - before, c.queries);
+    EXPECT_EQ(run.state.inventory.processTable.back().pid, c.list.back().pid);
+  }
+}
+
+TEST(Snapshot, FailedQueryKeepsTheSizeThatFitted) {
+  ScriptedRun run;
+  run.platform.snapshots = {{Workers(run.platform, 5000), {}}};
+  Snapshot(run);
+  run.platform.failures[ScriptedOp::kRegQueryValueEx] = 5;
+  EXPECT_EQ(Snapshot(run), 0u);
+  run.platform.failures.clear();
+  const int before = run.platform.perfQueries;
+  EXPECT_EQ(Snapshot(run), 5000u);
+  EXPECT_EQ(run.platform.perfQueries - before, 1);
+}
+
+// Nothing from one run reaches the next: a new run starts at 40960 bytes.
+TEST(Snapshot, EachRunStartsAtTheFirstStep) {
+  for (int runNumber = 0; runNumber < 2; ++runNumber) {
+    SCOPED_TRACE(runNumber);
+    ScriptedRun run;
+    const auto list = Workers(run.platform, 5000);
+    run.platform.snapshots = {{list, {}}};
+    Snapshot(run);
+    EXPECT_EQ(run.platform.perfQueries, Steps(BlockSize(list)));
+  }
+}
+
 TEST(Snapshot, NamesThatCannotBeConvertedOrDoNotFitAreUnknown) {
   ScriptedRun run;
   const std::u16string fits(255, u'n');

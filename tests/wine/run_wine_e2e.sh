@@ -6,6 +6,8 @@
 #   kill <bin dir> <probe exe>            kill.exe ends one process, refuses bad ids
 #   overdue <bin dir> <probe exe>         an overdue program and SAMMLER.EXE ended
 #   within-limit <bin dir> <probe exe>    a program within its limit waited for
+#   queries <bin dir> <probe exe>         a large process object collected
+#                                         several times at the first check only
 # Runs in $WINEPREFIX, which must be a prefix made for these tests: every
 # process signalled is one this script started there.
 set -uo pipefail
@@ -309,6 +311,38 @@ step_within_limit() {
   if [[ "$probe_code" == "$kProbeOwnExit" ]]; then ok "program ended by itself"; else fail "program: $probe_code"; fi
 }
 
+# Collections of the process object per check, as the test provider logs
+# them: the first check grows the buffer in steps until the padded object
+# fits, every later check starts at the size that fit and needs one.
+step_queries() {
+  local bin="$1" probe="$2" name counts first later_text later=() count
+  new_work_dir
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  start_probe "$name.exe" 12
+  write_watch_list "${name^^}" 600
+  : >collect.log
+  # About 100 kB of instances: three 40960-byte steps.
+  export ZW_TEST_PERF_PADDING=1150 ZW_TEST_PERF_LOG="$(to_windows_path collect.log)"
+  run_zeitwache "$bin"
+  unset ZW_TEST_PERF_PADDING ZW_TEST_PERF_LOG
+  expect_exit_code
+  expect_process_count_at_least 1150
+  counts="$(awk '{ n++ } $1 == "fit" { printf "%d ", n; n = 0 }' collect.log)"
+  echo "collections per check: $counts"
+  read -r first later_text <<<"$counts"
+  read -r -a later <<<"${later_text:-}"
+  if ((${#later[@]} < 2)); then
+    fail "only $((${#later[@]} + 1)) checks: $counts"
+    return
+  fi
+  if ((first >= 3)); then ok "first check: $first collections"; else fail "first check: $first collections"; fi
+  for count in "${later[@]}"; do
+    ((count == 1)) || { fail "a later check took $count collections: $counts"; return; }
+  done
+  ok "every later check: 1 collection"
+}
+
 step="${1:-}"
 shift || true
 case "$step" in
@@ -319,8 +353,9 @@ case "$step" in
   kill) step_kill "$@" ;;
   overdue) step_overdue "$@" ;;
   within-limit) step_within_limit "$@" ;;
+  queries) step_queries "$@" ;;
   *)
-    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit ..." >&2
+    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit|queries ..." >&2
     exit 2
     ;;
 esac

@@ -3,12 +3,25 @@
 // that a Wine prefix answers HKEY_PERFORMANCE_DATA "230" like Windows does.
 // Written against the platform's own winperf.h structures; the asserts below
 // tie them to the offsets the snapshot parser uses.
+//
+// Two settings, read from the environment of the process that queries:
+//   ZW_TEST_PERF_PADDING=N  N more instances "zwpadNNNNN" with identifier 0
+//                           (so nobody opens or ends them), to make the
+//                           block as large as on a busy machine;
+//   ZW_TEST_PERF_LOG=FILE   one line per collection of the process object
+//                           appended to FILE: "more" when the space offered
+//                           did not suffice, "fit" when the object was
+//                           written, so a test can count the collections a
+//                           query costs.
 #include <windows.h>
 // windows.h first: these two depend on its types.
 #include <tlhelp32.h>
 #include <winperf.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -67,6 +80,37 @@ std::wstring InstanceName(const wchar_t* exeFile) {
   return name;
 }
 
+// The value of environment variable `name`; empty when it is not set.
+std::wstring Setting(const wchar_t* name) {
+  wchar_t value[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::wstring(value, length);
+}
+
+void AddPadding(std::vector<Instance>& instances) {
+  const std::wstring setting = Setting(L"ZW_TEST_PERF_PADDING");
+  // Enough for a machine far busier than any; a typo cannot exhaust memory.
+  constexpr unsigned long kMaxPadding = 100000;
+  const unsigned long count = std::min(std::wcstoul(setting.c_str(), nullptr, 10), kMaxPadding);
+  for (unsigned long i = 0; i < count; ++i) {
+    wchar_t name[16];
+    std::swprintf(name, 16, L"zwpad%05lu", i);
+    instances.push_back({0, name});
+  }
+}
+
+void LogCollection(const char* outcome) {
+  const std::wstring path = Setting(L"ZW_TEST_PERF_LOG");
+  if (path.empty()) return;
+  HANDLE log = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(log, outcome, static_cast<DWORD>(std::strlen(outcome)), &written, nullptr);
+  CloseHandle(log);
+}
+
 std::vector<Instance> ListProcesses() {
   std::vector<Instance> instances{{0, L"Idle"}};
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -81,6 +125,7 @@ std::vector<Instance> ListProcesses() {
     }
     CloseHandle(snapshot);
   }
+  AddPadding(instances);
   instances.push_back({0, L"_Total"});
   return instances;
 }
@@ -215,6 +260,7 @@ __declspec(dllexport) DWORD WINAPI
   if (*totalBytes < needed) {
     *totalBytes = 0;
     *numObjectTypes = 0;
+    LogCollection("more\n");
     return ERROR_MORE_DATA;
   }
   BYTE* at = static_cast<BYTE*>(*data);
@@ -227,6 +273,7 @@ __declspec(dllexport) DWORD WINAPI
   *data = at + used;
   *totalBytes = used;
   *numObjectTypes = 1;
+  LogCollection("fit\n");
   return ERROR_SUCCESS;
 }
 
