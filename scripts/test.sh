@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native build, the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under
-# Wine, and the Debian package installed, run and removed again. Each suite
-# builds in a directory of its own with the tests switched on, and a suite
-# that finds no tests fails.
+# Wine, the fuzz targets for a fixed time, and the Debian package installed,
+# run and removed again. Each suite builds in a directory of its own with the
+# tests switched on, and a suite that finds no tests fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -24,6 +24,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Windows build under Wine"
 scripts/test-windows.sh build-win
+
+echo "== Fuzz targets, a fixed time each"
+scripts/fuzz.sh 20
 
 echo "== Debian package: install, run, remove"
 # It installs and purges the package, so it runs as root.
