@@ -29,9 +29,7 @@ class Target {
       return true;
     }
     if (fd == -ESRCH) return false;
-    // No pidfd (old kernel, filtered call, a thread's id): the pid alone,
-    // with its start time to notice when it has passed to another process.
-    if (const auto stat = control_.ReadStat(pid_)) startTicks_ = stat->startTicks;
+    UsePid();  // old kernel, filtered call, a thread's id
     return true;
   }
 
@@ -43,7 +41,9 @@ class Target {
     if (pidfd_ >= 0) {
       const int result = control_.PidfdSendSignal(pidfd_, signal);
       if (result != -ENOSYS) return result;
-      DropPidfd();  // pidfd_open without pidfd_send_signal: a filtered call
+      // pidfd_open without pidfd_send_signal: a filtered call.
+      DropPidfd();
+      UsePid();
     }
     return control_.Kill(pid_, signal);
   }
@@ -80,6 +80,12 @@ class Target {
       if (remaining == 0) return false;
       control_.SleepMs(std::min(remaining, kPidPollMs));
     }
+  }
+
+  // Without a pidfd the pid alone, with the process's start time to notice
+  // when the pid has passed to another process.
+  void UsePid() {
+    if (const auto stat = control_.ReadStat(pid_)) startTicks_ = stat->startTicks;
   }
 
   void DropPidfd() {

@@ -87,10 +87,10 @@ std::optional<std::uint32_t> ParseGrace(std::string_view argument, KillRequest* 
   std::string_view reason;
   const std::optional<std::uint32_t> seconds = ParseDecimal(argument, kMaxGraceSeconds, &reason);
   if (!seconds) {
-    const std::string detail = reason == kOutOfRange
-                                   ? "out of range (at most " + std::to_string(kMaxGraceSeconds) +
-                                         " seconds)"
-                                   : std::string(reason);
+    const std::string detail =
+        reason == kOutOfRange
+            ? "out of range (at most " + std::to_string(kMaxGraceSeconds) + " seconds)"
+            : std::string(reason);
     *refusal = Refuse(kWhat, argument, detail);
   }
   return seconds;
@@ -136,7 +136,8 @@ KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
       bool missing = false;
       const std::optional<std::string_view> value = GraceValue(arguments, &i, &missing);
       if (!value) return RefuseCommandLine("unknown option \"" + std::string(argument) + "\"");
-      if (missing) return RefuseCommandLine("option \"" + std::string(argument) + "\" needs seconds");
+      if (missing)
+        return RefuseCommandLine("option \"" + std::string(argument) + "\" needs seconds");
       if (graceSeen) return RefuseCommandLine("grace period given twice");
       graceSeen = true;
       KillRequest refusal;

@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   SystemControl control;
-  const zw::kill::EndResult result = zw::kill::EndProcess(control, request.pid, request.graceSeconds);
+  const zw::kill::EndResult result =
+      zw::kill::EndProcess(control, request.pid, request.graceSeconds);
   const std::string message = zw::kill::DescribeEnd(request.pid, request.graceSeconds, result);
   if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
   return zw::kill::ExitCodeFor(result.outcome);
