@@ -374,7 +374,6 @@ TEST(KillCommand, EndsItsTargetWithOrWithoutPidfd) {
     Workspace ws;
     const pid_t polite = ws.StartSleeper(UniqueName("zwterm"), 60);
     const pid_t deaf = ws.StartSleeper(UniqueName("zwdeaf"), 60, /*ignoreTerm=*/true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // exec done
 
     const KillRun ended = RunKill(ws, {std::to_string(polite)}, withoutPidfd);
     if (ended.exitCode == kNoSeccomp) GTEST_SKIP() << "no seccomp filters here";
