@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
