@@ -1,19 +1,26 @@
-// The built tool against real processes. Every watched program is a copy of
-// sleep under a name no other process has, so nothing else is ever signalled.
+// The built tools against real processes. Every watched program is a copy of
+// sleep, or a script, under a name no other process has, so nothing else is
+// ever signalled.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -71,28 +78,20 @@ class Workspace {
 
   void WatchList(const std::string& text) { std::ofstream(dir_ / "ZEITWACHE.INI") << text; }
 
-  /// Starts a copy of sleep called `name` for `seconds`; returns once it runs
-  /// under that name, so a tool started next is sure to see it.
-  pid_t StartSleeper(const std::string& name, int seconds) {
+  /// Starts a copy of sleep called `name` for `seconds`, deaf to SIGTERM
+  /// when `ignoreTerm`.
+  pid_t StartSleeper(const std::string& name, int seconds, bool ignoreTerm = false) {
     const fs::path program = dir_ / name;
     fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
-    // The write end closes on exec: end of file on the read end means the
-    // child has become the sleeper (or has died).
-    int execed[2];
-    EXPECT_EQ(pipe2(execed, O_CLOEXEC), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const std::string arg = std::to_string(seconds);
-      execl(program.c_str(), name.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(execed[1]);
-    char byte;
-    while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    close(execed[0]);
-    children_.push_back(pid);
-    return pid;
+    return Start(program, std::to_string(seconds), ignoreTerm);
+  }
+
+  /// Starts a bash script called `name` with the text `body`.
+  pid_t StartScript(const std::string& name, const std::string& body) {
+    const fs::path program = dir_ / name;
+    std::ofstream(program) << "#!/bin/bash\n" << body;
+    fs::permissions(program, fs::perms::owner_all);
+    return Start(program, "", false);
   }
 
   /// Reaps `pid` and returns its wait status, or -1 if it has not ended.
@@ -140,6 +139,31 @@ class Workspace {
   }
 
  private:
+  // Returns once the child runs `program`, so a tool started next is sure
+  // to see it under its name.
+  pid_t Start(const fs::path& program, const std::string& arg, bool ignoreTerm) {
+    // The write end closes on exec: end of file on the read end means the
+    // child has become the program (or has died).
+    int execed[2];
+    EXPECT_EQ(pipe2(execed, O_CLOEXEC), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // An ignored signal stays ignored across exec.
+      if (ignoreTerm) signal(SIGTERM, SIG_IGN);
+      const std::string name = program.filename();
+      execl(program.c_str(), name.c_str(), arg.empty() ? nullptr : arg.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(execed[1]);
+    char byte;
+    while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(execed[0]);
+    children_.push_back(pid);
+    return pid;
+  }
+
   fs::path dir_;
   std::vector<pid_t> children_;
 };
@@ -259,6 +283,150 @@ TEST(EndToEnd, DryRunAndHelpLeaveAnOverdueProgramRunning) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(ws.Reap(watched), -1);
   EXPECT_EQ(kill(watched, 0), 0);
+}
+
+// A name of at most 15 characters, so that the kernel keeps a script's name
+// whole and the watchdog sees it as written.
+std::string ShortName() {
+  std::random_device random;
+  char name[16];
+  std::snprintf(name, sizeof name, "zwt%08x", random());
+  return name;
+}
+
+TEST_F(EndToEndTermination, ProgramDeafToTermIsKilledAfterTheGracePeriod) {
+  Workspace ws;
+  const std::string name = UniqueName("zwdeaf");
+  const pid_t watched = ws.StartSleeper(name, 300, /*ignoreTerm=*/true);
+  ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const ToolRun run = ws.Run({}, std::chrono::seconds(40));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_NE(run.output.find(Line("Prozess beendet: ", name, watched)), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos) << run.output;
+  EXPECT_TRUE(EndedBySignal(ws.Reap(watched), SIGKILL));
+}
+
+TEST_F(EndToEndTermination, ProgramThatEndsOnTermIsNotKilled) {
+  Workspace ws;
+  const std::string name = ShortName();
+  const fs::path marker = ws.dir() / "ended-on-term";
+  const pid_t watched = ws.StartScript(name, "trap 'kill $child; echo > " + marker.string() +
+                                                 "; exit 0' TERM\nsleep 60 & child=$!\nwait\n");
+  ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const ToolRun run = ws.Run({}, std::chrono::seconds(40));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_NE(run.output.find(Line("Prozess beendet: ", name, watched)), std::string::npos)
+      << run.output;
+  EXPECT_TRUE(fs::exists(marker));
+  const int status = ws.Reap(watched);
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+struct KillRun {
+  int exitCode = -1;
+  std::string errors;  // standard error
+  std::string output;  // standard output
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Makes pidfd_open answer ENOSYS, as on a kernel without it.
+bool HidePidfdOpen() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+constexpr int kNoSeccomp = 125;
+
+// Runs the built kill with `args` and waits for it: it bounds its own time.
+KillRun RunKill(const Workspace& ws, std::vector<std::string> args, bool withoutPidfd = false) {
+  const fs::path out = ws.dir() / "kill.out";
+  const fs::path err = ws.dir() / "kill.err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (withoutPidfd && !HidePidfdOpen()) _exit(kNoSeccomp);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(ZW_KILL_BINARY)};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(ZW_KILL_BINARY, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  KillRun run;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  run.errors = ReadFile(err);
+  run.output = ReadFile(out);
+  return run;
+}
+
+// A pid above the kernel's limit: no process has it, now or later.
+std::string PidNoProcessCanHave() {
+  long pidMax = 4194304;
+  std::ifstream("/proc/sys/kernel/pid_max") >> pidMax;
+  return std::to_string(pidMax + 1);
+}
+
+TEST(KillCommand, RefusesWhatItCannotEnd) {
+  Workspace ws;
+  const std::string none = PidNoProcessCanHave();
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;
+  } cases[] = {
+      {{none}, 1, "kill: cannot signal process " + none + ": no such process\n"},
+      {{"-t", "0", none}, 1, "kill: cannot signal process " + none + ": no such process\n"},
+      // As a pid_t this is -1: every process the caller may signal.
+      {{"4294967295"}, 1, "kill: cannot signal process 4294967295: no such process\n"},
+      {{}, 2, "kill: missing process identifier (usage: kill [-t SECONDS] <pid>)\n"},
+      {{"-5"}, 2, "kill: invalid process identifier \"-5\": must be positive\n"},
+      {{"-t", "soon", none}, 2, "kill: invalid grace period \"soon\": not a decimal number\n"},
+      {{none, none}, 2, "kill: too many arguments (usage: kill [-t SECONDS] <pid>)\n"},
+  };
+  for (const auto& c : cases) {
+    const KillRun run = RunKill(ws, c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.message;
+    EXPECT_EQ(run.errors, c.message);
+    EXPECT_EQ(run.output, "");
+  }
+}
+
+// The targets are never reaped before kill is done, so it also has to
+// count a process that has ended but waits for its parent as ended.
+TEST(KillCommand, EndsItsTargetWithOrWithoutPidfd) {
+  for (const bool withoutPidfd : {false, true}) {
+    SCOPED_TRACE(withoutPidfd ? "without pidfd" : "with pidfd");
+    Workspace ws;
+    const pid_t polite = ws.StartSleeper(UniqueName("zwterm"), 60);
+    const pid_t deaf = ws.StartSleeper(UniqueName("zwdeaf"), 60, /*ignoreTerm=*/true);
+
+    const KillRun ended = RunKill(ws, {std::to_string(polite)}, withoutPidfd);
+    if (ended.exitCode == kNoSeccomp) GTEST_SKIP() << "no seccomp filters here";
+    EXPECT_EQ(ended.exitCode, 0) << ended.errors;
+    EXPECT_EQ(ended.errors, "");
+    EXPECT_TRUE(EndedBySignal(ws.Reap(polite), SIGTERM));
+
+    const KillRun killed = RunKill(ws, {"--grace=1", std::to_string(deaf)}, withoutPidfd);
+    EXPECT_EQ(killed.exitCode, 0) << killed.errors;
+    EXPECT_EQ(killed.errors, "kill: process " + std::to_string(deaf) +
+                                 " did not end within 1 s of SIGTERM; ended by SIGKILL\n");
+    EXPECT_TRUE(EndedBySignal(ws.Reap(deaf), SIGKILL));
+  }
 }
 
 }  // namespace

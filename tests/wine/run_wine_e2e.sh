@@ -246,9 +246,10 @@ step_kill() {
   name="$(unique_name)"
   cp "$probe" "$name.exe"
   start_probe "$name.exe" 120
-  wine "$bin/kill.exe" "$probe_pid" </dev/null >kill.out 2>kill.err
+  # The grace period of the Linux kill is accepted and changes nothing here.
+  wine "$bin/kill.exe" --grace=5 "$probe_pid" </dev/null >kill.out 2>kill.err
   code=$?
-  if [[ "$code" == 0 && ! -s kill.err ]]; then ok "kill $probe_pid"; else fail "kill $probe_pid -> $code: $(cat kill.err)"; fi
+  if [[ "$code" == 0 && ! -s kill.err ]]; then ok "kill --grace=5 $probe_pid"; else fail "kill --grace=5 $probe_pid -> $code: $(cat kill.err)"; fi
   wait_probe "$probe_job" 15
   expect_terminated "probe" "$probe_code"
 
@@ -259,6 +260,7 @@ step_kill() {
   expect_kill_refused 2 '"abc": not a decimal number' abc
   expect_kill_refused 2 '"12x": unexpected characters' 12x
   expect_kill_refused 2 '"99999999999": out of range' 99999999999
+  expect_kill_refused 2 'grace period "x": not a decimal number' -t x 12
   # The largest identifier: never a process, so the system refuses it.
   expect_kill_refused 1 'cannot open process 4294967295: .*(error [0-9]*)' 4294967295
 }

@@ -1,66 +1,156 @@
 #include "tools/kill/kill_args.h"
 
 #include <limits>
+#include <optional>
 
 namespace zw {
 namespace {
 
-KillRequest Refuse(std::string_view argument, std::string_view reason) {
+constexpr std::string_view kUsage = "usage: kill [-t SECONDS] <pid>";
+constexpr std::string_view kOutOfRange = "out of range";
+
+KillRequest Refuse(std::string_view what, std::string_view argument, std::string_view reason) {
   KillRequest request;
-  request.error = "invalid process identifier \"";
+  request.error = "invalid ";
+  request.error += what;
+  request.error += " \"";
   request.error += argument;
   request.error += "\": ";
   request.error += reason;
   return request;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+KillRequest RefuseCommandLine(std::string_view reason) {
+  KillRequest request;
+  request.error = std::string(reason) + " (" + std::string(kUsage) + ")";
+  return request;
+}
 
-KillRequest ParseProcessId(std::string_view argument) {
-  if (argument.empty()) return Refuse(argument, "empty");
-  std::string_view digits = argument;
-  const bool negative = digits.front() == '-';
-  if (negative || digits.front() == '+') digits.remove_prefix(1);
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The value of `argument` when it is a sign-less decimal number no larger
+// than `max`; otherwise `reason` says why not. The value never wraps: digits
+// past the limit are still read, so that trailing junk is reported as such.
+std::optional<std::uint32_t> ParseDecimal(std::string_view digits, std::uint32_t max,
+                                          std::string_view* reason) {
   if (digits.empty() || !IsDigit(digits.front())) {
-    return Refuse(argument, "not a decimal number");
+    *reason = "not a decimal number";
+    return std::nullopt;
   }
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
   std::uint64_t value = 0;
-  bool overflow = false;
   std::size_t used = 0;
   for (; used < digits.size() && IsDigit(digits[used]); ++used) {
     value = value * 10 + static_cast<std::uint64_t>(digits[used] - '0');
-    // Keep accumulating digits so that trailing junk is still reported as
-    // such, but never let the value wrap.
-    if (value > kMax) {
-      overflow = true;
-      value = kMax + 1;
-    }
+    if (value > max) value = std::uint64_t{max} + 1;
   }
   if (used != digits.size()) {
-    return Refuse(argument, "unexpected characters after the number");
+    *reason = "unexpected characters after the number";
+    return std::nullopt;
   }
+  if (value > max) {
+    *reason = kOutOfRange;
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+KillRequest ParseProcessId(std::string_view argument, KillRequest request) {
+  constexpr std::string_view kWhat = "process identifier";
+  if (argument.empty()) return Refuse(kWhat, argument, "empty");
+  std::string_view digits = argument;
+  const bool negative = digits.front() == '-';
+  if (negative || digits.front() == '+') digits.remove_prefix(1);
+  std::string_view reason;
+  const std::optional<std::uint32_t> pid =
+      ParseDecimal(digits, std::numeric_limits<std::uint32_t>::max(), &reason);
+  const bool outOfRange = !pid && reason == kOutOfRange;
+  if (!pid && !outOfRange) return Refuse(kWhat, argument, reason);
   // A negative identifier is refused as such, however large: it is not a
-  // process on any system this runs on.
-  if (negative || value == 0) return Refuse(argument, "must be positive");
-  if (overflow) return Refuse(argument, "out of range");
-  KillRequest request;
-  request.pid = static_cast<std::uint32_t>(value);
+  // process on any system this runs on (to kill(2) it names a group).
+  if (negative || pid == 0u) return Refuse(kWhat, argument, "must be positive");
+  if (outOfRange) return Refuse(kWhat, argument, reason);
+  request.pid = *pid;
   return request;
+}
+
+std::optional<std::uint32_t> ParseGrace(std::string_view argument, KillRequest* refusal) {
+  constexpr std::string_view kWhat = "grace period";
+  if (argument.empty()) {
+    *refusal = Refuse(kWhat, argument, "empty");
+    return std::nullopt;
+  }
+  if (argument.size() > 1 && argument[0] == '-' && IsDigit(argument[1])) {
+    *refusal = Refuse(kWhat, argument, "must not be negative");
+    return std::nullopt;
+  }
+  std::string_view reason;
+  const std::optional<std::uint32_t> seconds = ParseDecimal(argument, kMaxGraceSeconds, &reason);
+  if (!seconds) {
+    const std::string detail =
+        reason == kOutOfRange
+            ? "out of range (at most " + std::to_string(kMaxGraceSeconds) + " seconds)"
+            : std::string(reason);
+    *refusal = Refuse(kWhat, argument, detail);
+  }
+  return seconds;
+}
+
+// An argument that is meant as an option rather than as an identifier: a
+// dash followed by a letter or a second dash. "-2" stays an identifier, so
+// that it is refused as a negative one.
+bool LooksLikeOption(std::string_view argument) {
+  return argument.size() > 1 && argument[0] == '-' && (IsLetter(argument[1]) || argument[1] == '-');
+}
+
+// The value text of a grace option at `arguments[*i]`, advancing `*i` past a
+// separate value; nullopt when the argument is not a grace option.
+std::optional<std::string_view> GraceValue(std::span<const std::string_view> arguments,
+                                           std::size_t* i, bool* missing) {
+  const std::string_view argument = arguments[*i];
+  constexpr std::string_view kLong = "--grace";
+  if (argument.starts_with("--grace=")) return argument.substr(kLong.size() + 1);
+  if (argument.starts_with("-t") && argument.size() > 2) return argument.substr(2);
+  if (argument != "-t" && argument != kLong) return std::nullopt;
+  if (*i + 1 >= arguments.size()) {
+    *missing = true;
+    return std::string_view();
+  }
+  return arguments[++*i];
 }
 
 }  // namespace
 
 KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
   KillRequest request;
-  if (arguments.empty()) {
-    request.error = "missing process identifier (usage: kill <pid>)";
-  } else if (arguments.size() > 1) {
-    request.error = "too many arguments (usage: kill <pid>)";
-  } else {
-    request = ParseProcessId(arguments.front());
+  std::optional<std::string_view> pidText;
+  bool graceSeen = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    if (!optionsEnded && argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && LooksLikeOption(argument)) {
+      bool missing = false;
+      const std::optional<std::string_view> value = GraceValue(arguments, &i, &missing);
+      if (!value) return RefuseCommandLine("unknown option \"" + std::string(argument) + "\"");
+      if (missing)
+        return RefuseCommandLine("option \"" + std::string(argument) + "\" needs seconds");
+      if (graceSeen) return RefuseCommandLine("grace period given twice");
+      graceSeen = true;
+      KillRequest refusal;
+      const std::optional<std::uint32_t> seconds = ParseGrace(*value, &refusal);
+      if (!seconds) return refusal;
+      request.graceSeconds = *seconds;
+      continue;
+    }
+    if (pidText) return RefuseCommandLine("too many arguments");
+    pidText = argument;
   }
-  return request;
+  if (!pidText) return RefuseCommandLine("missing process identifier");
+  return ParseProcessId(*pidText, request);
 }
 
 }  // namespace zw

@@ -1,7 +1,9 @@
-// kill.exe for Windows: `kill <pid>` terminates exactly that one process.
-// Exit code 0 when it was terminated; 2 when the command line is refused and
-// 1 when the process cannot be opened or terminated, each with one line on
-// standard error.
+// kill.exe for Windows: `kill <pid>` terminates exactly that one process, at
+// once. The grace period of the shared command line (`-t SECONDS`) is
+// accepted and has no effect: TerminateProcess gives the process no chance to
+// end itself. Exit code 0 when it was terminated; 2 when the command line is
+// refused and 1 when the process cannot be opened or terminated, each with
+// one line on standard error.
 #include <windows.h>
 
 #include <cstdio>

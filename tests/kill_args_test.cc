@@ -22,6 +22,7 @@ TEST(KillArgumentsTest, AcceptsOneDecimalIdentifier) {
     const KillRequest request = Parse({c.argument});
     EXPECT_TRUE(request.Ok()) << c.argument << ": " << request.error;
     EXPECT_EQ(request.pid, c.pid) << c.argument;
+    EXPECT_EQ(request.graceSeconds, kDefaultGraceSeconds) << c.argument;
   }
 }
 
@@ -68,6 +69,54 @@ TEST(KillArgumentsTest, TakesExactlyOneArgument) {
   EXPECT_FALSE(two.Ok());
   EXPECT_EQ(two.pid, 0u);
   EXPECT_NE(two.error.find("too many"), std::string::npos) << two.error;
+}
+
+TEST(KillArgumentsTest, TakesTheGracePeriodInEveryForm) {
+  const struct {
+    std::vector<std::string_view> arguments;
+    std::uint32_t pid;
+    std::uint32_t grace;
+  } cases[] = {
+      {{"-t", "10", "1234"}, 1234, 10},     {{"1234", "-t", "0"}, 1234, 0},
+      {{"-t7", "1234"}, 1234, 7},           {{"--grace", "3600", "1234"}, 1234, 3600},
+      {{"--grace=2", "1234"}, 1234, 2},     {{"--grace=007", "1234"}, 1234, 7},
+      {{"-t", "1", "--", "1234"}, 1234, 1}, {{"--", "1234"}, 1234, kDefaultGraceSeconds},
+  };
+  for (const auto& c : cases) {
+    const KillRequest request = Parse(c.arguments);
+    EXPECT_TRUE(request.Ok()) << request.error;
+    EXPECT_EQ(request.pid, c.pid);
+    EXPECT_EQ(request.graceSeconds, c.grace) << c.arguments.front();
+  }
+}
+
+TEST(KillArgumentsTest, RefusesABadCommandLineAndSaysWhy) {
+  const struct {
+    std::vector<std::string_view> arguments;
+    std::string_view reason;
+  } cases[] = {
+      {{"-t", "abc", "12"}, "grace period \"abc\": not a decimal number"},
+      {{"-t", "-1", "12"}, "grace period \"-1\": must not be negative"},
+      {{"--grace=+5", "12"}, "grace period \"+5\": not a decimal number"},
+      {{"--grace=", "12"}, "grace period \"\": empty"},
+      {{"-t", "3601", "12"}, "grace period \"3601\": out of range (at most 3600 seconds)"},
+      {{"-t", "99999999999999999999", "12"}, "out of range"},
+      {{"-t", "5s", "12"}, "grace period \"5s\": unexpected characters"},
+      {{"12", "-t"}, "option \"-t\" needs seconds"},
+      {{"12", "--grace"}, "option \"--grace\" needs seconds"},
+      {{"-t", "1", "-t", "2", "12"}, "grace period given twice"},
+      {{"-s", "KILL", "12"}, "unknown option \"-s\""},
+      {{"--gracefully", "12"}, "unknown option \"--gracefully\""},
+      {{"-t", "1"}, "missing process identifier"},
+      {{"--", "-t", "1"}, "too many arguments"},
+      {{"--", "-5"}, "\"-5\": must be positive"},
+      {{"-t", "1", "12", "16"}, "too many arguments"},
+  };
+  for (const auto& c : cases) {
+    const KillRequest request = Parse(c.arguments);
+    EXPECT_FALSE(request.Ok()) << c.reason;
+    EXPECT_NE(request.error.find(c.reason), std::string::npos) << request.error;
+  }
 }
 
 }  // namespace

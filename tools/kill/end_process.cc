@@ -1,0 +1,170 @@
+#include "tools/kill/end_process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+namespace zw::kill {
+namespace {
+
+bool HasEnded(char state) { return state == 'Z' || state == 'X' || state == 'x'; }
+
+// The process being ended, reached through its pidfd while one is open and
+// through its pid otherwise.
+class Target {
+ public:
+  Target(ProcessControl& control, int pid) : control_(control), pid_(pid) {}
+  ~Target() { DropPidfd(); }
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+
+  /// False when the pid is not in use.
+  bool Open() {
+    const int fd = control_.PidfdOpen(pid_);
+    if (fd >= 0) {
+      pidfd_ = fd;
+      pidfdOpened_ = true;
+      return true;
+    }
+    if (fd == -ESRCH) return false;
+    UsePid();  // old kernel, filtered call, a thread's id
+    return true;
+  }
+
+  bool ViaPidfd() const { return pidfd_ >= 0; }
+  /// The process was there when its pidfd was opened.
+  bool PidfdOpened() const { return pidfdOpened_; }
+
+  int Signal(int signal) {
+    if (pidfd_ >= 0) {
+      const int result = control_.PidfdSendSignal(pidfd_, signal);
+      if (result != -ENOSYS) return result;
+      // pidfd_open without pidfd_send_signal: a filtered call.
+      DropPidfd();
+      UsePid();
+    }
+    return control_.Kill(pid_, signal);
+  }
+
+  /// True when the process ends within `timeoutMs`.
+  bool WaitForEnd(int timeoutMs) {
+    const std::int64_t deadline = control_.NowMs() + timeoutMs;
+    while (pidfd_ >= 0) {
+      const int ready = control_.PollPidfd(pidfd_, Remaining(deadline));
+      if (ready > 0) return true;
+      if (ready == 0) return false;
+      // Interrupted: wait out the rest. Any other failure: watch the pid.
+      if (ready != -EINTR) break;
+    }
+    return PollPid(deadline);
+  }
+
+ private:
+  int Remaining(std::int64_t deadline) {
+    return static_cast<int>(std::clamp<std::int64_t>(deadline - control_.NowMs(), 0, INT_MAX));
+  }
+
+  bool Gone() {
+    if (control_.Kill(pid_, 0) == -ESRCH) return true;
+    const std::optional<ProcessStat> stat = control_.ReadStat(pid_);
+    if (!stat) return false;
+    return HasEnded(stat->state) || (startTicks_ && stat->startTicks != *startTicks_);
+  }
+
+  bool PollPid(std::int64_t deadline) {
+    for (;;) {
+      if (Gone()) return true;
+      const int remaining = Remaining(deadline);
+      if (remaining == 0) return false;
+      control_.SleepMs(std::min(remaining, kPidPollMs));
+    }
+  }
+
+  // Without a pidfd the pid alone, with the process's start time to notice
+  // when the pid has passed to another process.
+  void UsePid() {
+    if (const auto stat = control_.ReadStat(pid_)) startTicks_ = stat->startTicks;
+  }
+
+  void DropPidfd() {
+    if (pidfd_ >= 0) control_.Close(pidfd_);
+    pidfd_ = -1;
+  }
+
+  ProcessControl& control_;
+  const int pid_;
+  int pidfd_ = -1;
+  bool pidfdOpened_ = false;
+  std::optional<std::uint64_t> startTicks_;
+};
+
+EndResult Result(EndOutcome outcome, const Target& target, int error = 0) {
+  return {outcome, error, target.ViaPidfd()};
+}
+
+// The outcome of a refused signal. ESRCH through a pidfd means the process
+// opened earlier has ended since; through a bare pid, that there is none.
+EndResult Refused(int result, const Target& target, bool processSeen) {
+  if (result == -ESRCH) {
+    return Result(processSeen ? EndOutcome::kEnded : EndOutcome::kNoSuchProcess, target);
+  }
+  if (result == -EPERM) return Result(EndOutcome::kNotPermitted, target);
+  return Result(EndOutcome::kFailed, target, -result);
+}
+
+}  // namespace
+
+EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds) {
+  // To kill(2), 0 is the caller's own group and anything above INT_MAX a
+  // negative number, a group or every process: never one process.
+  if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) {
+    return {EndOutcome::kNoSuchProcess, 0, false};
+  }
+  Target target(control, static_cast<int>(pid));
+  if (!target.Open()) return Result(EndOutcome::kNoSuchProcess, target);
+  const int first = graceSeconds == 0 ? SIGKILL : SIGTERM;
+  if (const int result = target.Signal(first); result != 0) {
+    return Refused(result, target, target.PidfdOpened());
+  }
+  if (graceSeconds > 0) {
+    if (target.WaitForEnd(static_cast<int>(graceSeconds) * 1000)) {
+      return Result(EndOutcome::kEnded, target);
+    }
+    // It was there a moment ago, so ESRCH now means it has just ended.
+    if (const int result = target.Signal(SIGKILL); result != 0) {
+      return Refused(result, target, true);
+    }
+  }
+  if (!target.WaitForEnd(kConfirmMs)) return Result(EndOutcome::kStillRunning, target);
+  return Result(graceSeconds == 0 ? EndOutcome::kEnded : EndOutcome::kEndedByKill, target);
+}
+
+std::string DescribeEnd(std::uint32_t pid, std::uint32_t graceSeconds, const EndResult& result) {
+  const std::string process = "process " + std::to_string(pid);
+  const std::string cannot = "kill: cannot signal " + process + ": ";
+  switch (result.outcome) {
+    case EndOutcome::kEnded:
+      return {};
+    case EndOutcome::kEndedByKill:
+      return "kill: " + process + " did not end within " + std::to_string(graceSeconds) +
+             " s of SIGTERM; ended by SIGKILL";
+    case EndOutcome::kNoSuchProcess:
+      return cannot + "no such process";
+    case EndOutcome::kNotPermitted:
+      return cannot + "not permitted";
+    case EndOutcome::kStillRunning:
+      return "kill: " + process + " is still running " + std::to_string(kConfirmMs / 1000) +
+             " s after SIGKILL";
+    case EndOutcome::kFailed:
+      break;
+  }
+  return cannot + std::strerror(result.error) + " (errno " + std::to_string(result.error) + ")";
+}
+
+int ExitCodeFor(EndOutcome outcome) {
+  return outcome == EndOutcome::kEnded || outcome == EndOutcome::kEndedByKill ? 0 : 1;
+}
+
+}  // namespace zw::kill

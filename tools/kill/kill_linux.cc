@@ -1,0 +1,116 @@
+// kill for Linux: `kill [-t SECONDS] <pid>` ends exactly that one process,
+// SIGTERM first and SIGKILL after the grace period (see end_process.h).
+// Exit code 0 when it ended, 1 when it could not be signalled or outlived
+// SIGKILL, 2 when the command line is refused; each failure, and an end
+// that took SIGKILL, with one line on standard error.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/proc_parse.h"
+#include "tools/kill/end_process.h"
+#include "tools/kill/kill_args.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+// The C library may predate the pidfd calls; the kernel may lack them. Both
+// answer ENOSYS, which sends the caller to kill(2).
+int PidfdOpenCall(int pid) {
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  return fd >= 0 ? static_cast<int>(fd) : -errno;
+#else
+  (void)pid;
+  return -ENOSYS;
+#endif
+}
+
+int PidfdSendSignalCall(int pidfd, int signal) {
+#ifdef SYS_pidfd_send_signal
+  return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0 ? 0 : -errno;
+#else
+  (void)pidfd;
+  (void)signal;
+  return -ENOSYS;
+#endif
+}
+
+// The first bytes of /proc/PID/stat, as many as one bounded read gives.
+std::optional<std::string> ReadStatFile(int pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[1024];
+  ssize_t got = 0;
+  do {
+    got = ::read(fd, buffer, sizeof buffer);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  if (got <= 0) return std::nullopt;
+  return std::string(buffer, static_cast<std::size_t>(got));
+}
+
+class SystemControl final : public zw::kill::ProcessControl {
+ public:
+  int PidfdOpen(int pid) override { return PidfdOpenCall(pid); }
+  int PidfdSendSignal(int pidfd, int signal) override { return PidfdSendSignalCall(pidfd, signal); }
+
+  int PollPidfd(int pidfd, int timeoutMs) override {
+    pollfd entry{pidfd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, timeoutMs);
+    if (ready < 0) return -errno;
+    return ready > 0 ? 1 : 0;
+  }
+
+  void Close(int fd) override { ::close(fd); }
+  int Kill(int pid, int signal) override { return ::kill(pid, signal) == 0 ? 0 : -errno; }
+
+  std::optional<zw::kill::ProcessStat> ReadStat(int pid) override {
+    const std::optional<std::string> bytes = ReadStatFile(pid);
+    if (!bytes) return std::nullopt;
+    const std::optional<zw::posix::ProcStat> stat = zw::posix::ParseStat(*bytes);
+    if (!stat) return std::nullopt;
+    return zw::kill::ProcessStat{stat->state, stat->startTicks};
+  }
+
+  void SleepMs(int ms) override {
+    timespec interval{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&interval, &interval) != 0 && errno == EINTR) {
+    }
+  }
+
+  std::int64_t NowMs() override {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const zw::KillRequest request = zw::ParseKillArguments(arguments);
+  if (!request.Ok()) {
+    std::fprintf(stderr, "kill: %s\n", request.error.c_str());
+    return kExitUsage;
+  }
+  SystemControl control;
+  const zw::kill::EndResult result =
+      zw::kill::EndProcess(control, request.pid, request.graceSeconds);
+  const std::string message = zw::kill::DescribeEnd(request.pid, request.graceSeconds, result);
+  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+  return zw::kill::ExitCodeFor(result.outcome);
+}
