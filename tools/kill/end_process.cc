@@ -70,7 +70,7 @@ class Target {
     if (control_.Kill(pid_, 0) == -ESRCH) return true;
     const std::optional<ProcessStat> stat = control_.ReadStat(pid_);
     if (!stat) return false;
-    return HasEnded(stat->state) || (startTicks_ && stat->startTicks != *startTicks_);
+    return HasEnded(stat->state) || (knowStart_ && stat->startTicks != startTicks_);
   }
 
   bool PollPid(std::int64_t deadline) {
@@ -85,7 +85,10 @@ class Target {
   // Without a pidfd the pid alone, with the process's start time to notice
   // when the pid has passed to another process.
   void UsePid() {
-    if (const auto stat = control_.ReadStat(pid_)) startTicks_ = stat->startTicks;
+    if (const auto stat = control_.ReadStat(pid_)) {
+      startTicks_ = stat->startTicks;
+      knowStart_ = true;
+    }
   }
 
   void DropPidfd() {
@@ -97,7 +100,10 @@ class Target {
   const int pid_;
   int pidfd_ = -1;
   bool pidfdOpened_ = false;
-  std::optional<std::uint64_t> startTicks_;
+  // Two plain fields rather than an optional: GCC's release builds warn
+  // that an optional read behind its own test may be uninitialised.
+  std::uint64_t startTicks_ = 0;
+  bool knowStart_ = false;
 };
 
 EndResult Result(EndOutcome outcome, const Target& target, int error = 0) {
