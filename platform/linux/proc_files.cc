@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kStatLimit = 4096;
 // The program name is among the first words; a longer command line is cut.
 constexpr std::size_t kCmdlineLimit = 64 * 1024;
+// One page: a stat line, and nearly every command line, fits in one read.
 constexpr std::size_t kFirstChunk = 4096;
 
 bool Vanished(int error) { return error == ENOENT || error == ESRCH; }
@@ -53,10 +54,39 @@ int ReadFileAt(int dirFd, const char* path, std::size_t limit, std::string* out)
   return error;
 }
 
-int ProcReader::ListProcesses(std::vector<PerfProcess>* out) {
+int ProcReader::ReadProcFile(int dirFd, const char* path, std::size_t limit,
+                             std::vector<char>* buffer, std::string_view* text) {
+  *text = {};
+  const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  if (buffer->size() < kFirstChunk) buffer->resize(kFirstChunk);
+  std::size_t used = 0;
+  int error = 0;
+  for (;;) {
+    if (used == buffer->size()) {
+      if (used >= limit) break;
+      buffer->resize(std::min(limit, used * 2));
+    }
+    const ssize_t got = ::read(fd, buffer->data() + used, buffer->size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = errno;
+      break;
+    }
+    used += static_cast<std::size_t>(got);
+    // Short of a full buffer, the kernel has handed out all there is.
+    if (used < buffer->size()) break;
+  }
+  ::close(fd);
+  *text = std::string_view(buffer->data(), std::min(used, limit));
+  return error;
+}
+
+int ProcReader::ListProcesses(std::vector<PerfProcess>* out, std::vector<ProcFacts>* facts) {
   const std::unique_ptr<DIR, DirCloser> dir(::opendir("/proc"));
   if (!dir) return errno;
   out->clear();
+  facts->clear();
   out->push_back({0, u"Idle"});
   for (;;) {
     errno = 0;
@@ -66,37 +96,46 @@ int ProcReader::ListProcesses(std::vector<PerfProcess>* out) {
       break;
     }
     if (const auto pid = ParsePidName(entry->d_name)) {
-      AddProcess(::dirfd(dir.get()), *pid, out);
+      AddProcess(::dirfd(dir.get()), *pid, out, facts);
     }
   }
   out->push_back({0, u"_Total"});
+  // /proc lists processes by rising pid; sorting only guards the lookup.
+  const auto byPid = [](const ProcFacts& a, const ProcFacts& b) { return a.pid < b.pid; };
+  if (!std::is_sorted(facts->begin(), facts->end(), byPid)) {
+    std::sort(facts->begin(), facts->end(), byPid);
+  }
   return 0;
 }
 
-void ProcReader::AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out) {
+void ProcReader::AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out,
+                            std::vector<ProcFacts>* facts) {
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
+  std::string_view text;
   // Whatever stops the read, the process cannot be described: skip it.
-  if (ReadFileAt(procFd, path, kStatLimit, &statBuffer_) != 0) return;
-  const std::optional<ProcStat> stat = ParseStat(statBuffer_);
+  if (ReadProcFile(procFd, path, kStatLimit, &statBuffer_, &text) != 0) return;
+  const std::optional<ProcStat> stat = ParseStat(text);
   if (!stat || !IsRunningState(stat->state)) return;
   std::string_view cmdline;
-  if (CommMayBeCut(stat->comm)) {
+  if (CommMayBeCut(stat->comm) && !IsKernelThread(stat->flags)) {
     std::snprintf(path, sizeof path, "%u/cmdline", pid);
-    const int error = ReadFileAt(procFd, path, kCmdlineLimit, &cmdlineBuffer_);
+    const int error = ReadProcFile(procFd, path, kCmdlineLimit, &cmdlineBuffer_, &cmdline);
     if (Vanished(error)) return;
     // Unreadable for another reason: the process is there, under its comm.
-    if (error == 0) cmdline = cmdlineBuffer_;
+    if (error != 0) cmdline = {};
   }
   out->push_back({pid, Utf8ToUtf16(InstanceName(stat->comm, cmdline))});
+  facts->push_back({pid, stat->startTicks, stat->userTicks, stat->kernelTicks});
 }
 
 int ProcReader::ReadStat(std::uint32_t pid, ProcStat* stat) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-  const int error = ReadFileAt(AT_FDCWD, path, kStatLimit, &statBuffer_);
+  std::string_view text;
+  const int error = ReadProcFile(AT_FDCWD, path, kStatLimit, &statBuffer_, &text);
   if (error != 0) return error;
-  const std::optional<ProcStat> parsed = ParseStat(statBuffer_);
+  const std::optional<ProcStat> parsed = ParseStat(text);
   if (!parsed) return EINVAL;
   *stat = *parsed;
   return 0;

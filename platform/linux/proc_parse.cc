@@ -10,6 +10,8 @@ namespace {
 constexpr std::int64_t kTicks100nsPerSecond = 10'000'000;
 
 // Fields after the comm, counted from field 3 (state) as index 0.
+constexpr std::size_t kStateIndex = 0;
+constexpr std::size_t kFlagsIndex = 9 - 3;
 constexpr std::size_t kUserTicksIndex = 14 - 3;
 constexpr std::size_t kKernelTicksIndex = 15 - 3;
 constexpr std::size_t kStartTicksIndex = 22 - 3;
@@ -22,22 +24,46 @@ bool ParseUnsigned(std::string_view text, T* value) {
   return ec == std::errc() && ptr == end;
 }
 
-// The first `count` blank-separated fields of `rest`; fewer when it ends.
-std::vector<std::string_view> Fields(std::string_view rest, std::size_t count) {
-  std::vector<std::string_view> fields;
-  fields.reserve(count);
-  std::size_t at = 0;
-  while (fields.size() < count && at < rest.size()) {
-    if (rest[at] == ' ' || rest[at] == '\n') {
-      ++at;
-      continue;
-    }
-    std::size_t end = at;
-    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\n') ++end;
-    fields.push_back(rest.substr(at, end - at));
-    at = end;
+// Walks the blank-separated fields of the text after the comm, without
+// copying them.
+class FieldCursor {
+ public:
+  explicit FieldCursor(std::string_view rest) : rest_(rest) {}
+
+  /// The next field, or nullopt at the end of the text.
+  std::optional<std::string_view> Next() {
+    while (at_ < rest_.size() && IsBlank(rest_[at_])) ++at_;
+    if (at_ >= rest_.size()) return std::nullopt;
+    const std::size_t start = at_;
+    while (at_ < rest_.size() && !IsBlank(rest_[at_])) ++at_;
+    return rest_.substr(start, at_ - start);
   }
-  return fields;
+
+ private:
+  static bool IsBlank(char c) { return c == ' ' || c == '\n'; }
+
+  std::string_view rest_;
+  std::size_t at_ = 0;
+};
+
+// Stores field `index` (counted from the state as 0) where it is one of
+// those read. False when it does not parse.
+bool StoreField(std::size_t index, std::string_view field, ProcStat* stat) {
+  switch (index) {
+    case kStateIndex:
+      stat->state = field[0];
+      return field.size() == 1;
+    case kFlagsIndex:
+      return ParseUnsigned(field, &stat->flags);
+    case kUserTicksIndex:
+      return ParseUnsigned(field, &stat->userTicks);
+    case kKernelTicksIndex:
+      return ParseUnsigned(field, &stat->kernelTicks);
+    case kStartTicksIndex:
+      return ParseUnsigned(field, &stat->startTicks);
+    default:
+      return true;
+  }
 }
 
 }  // namespace
@@ -54,21 +80,17 @@ std::optional<ProcStat> ParseStat(std::string_view bytes) {
   ProcStat stat;
   if (!ParseUnsigned(bytes.substr(0, open - 1), &stat.pid)) return std::nullopt;
   stat.comm = bytes.substr(open + 1, close - open - 1);
-  const std::vector<std::string_view> fields =
-      Fields(bytes.substr(close + 1), kStartTicksIndex + 1);
-  if (fields.size() <= kStartTicksIndex || fields[0].size() != 1) {
-    return std::nullopt;
-  }
-  stat.state = fields[0][0];
-  if (!ParseUnsigned(fields[kUserTicksIndex], &stat.userTicks) ||
-      !ParseUnsigned(fields[kKernelTicksIndex], &stat.kernelTicks) ||
-      !ParseUnsigned(fields[kStartTicksIndex], &stat.startTicks)) {
-    return std::nullopt;
+  FieldCursor cursor(bytes.substr(close + 1));
+  for (std::size_t index = 0; index <= kStartTicksIndex; ++index) {
+    const std::optional<std::string_view> field = cursor.Next();
+    if (!field || !StoreField(index, *field, &stat)) return std::nullopt;
   }
   return stat;
 }
 
 bool IsRunningState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
+
+bool IsKernelThread(std::uint32_t flags) { return (flags & kKernelThreadFlag) != 0; }
 
 std::optional<std::uint32_t> ParsePidName(std::string_view name) {
   if (name.empty() || name[0] == '0') return std::nullopt;
