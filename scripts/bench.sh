@@ -116,7 +116,10 @@ cc -O2 -o "$work/reader" "$work/reader.c"
 check=$work/check
 mkdir "$check"
 cp "$build/zeitwache" "$check/"
-unique=zwb$$x$RANDOM$RANDOM
+# Shorter than the 15 characters the kernel keeps of a name, as most
+# programs' names are: a longer one costs every lister a read of the command
+# line as well.
+unique=zwb$(($$ % 100000))r$RANDOM
 printf '[PGM]\nPGM001=%s-matches-nothing\nAKT001=60\n' "$unique" >"$check/ZEITWACHE.INI"
 
 cp /bin/sleep "$work/$unique"

@@ -1,6 +1,7 @@
 #include "platform/linux/linux_platform.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -41,6 +42,8 @@ constexpr std::uint32_t kMaxPid = std::numeric_limits<pid_t>::max();
 constexpr Luid kDebugPrivilege{20, 0};
 constexpr std::string_view kDebugPrivilegeName = "SeDebugPrivilege";
 constexpr std::size_t kStatusLimit = 64 * 1024;
+// Blocks up to this size come from the heap (the C library's upper limit).
+constexpr int kHeapBlockLimit = 32 << 20;
 
 std::int64_t Nanoseconds(clockid_t clock) {
   timespec now{};
@@ -100,6 +103,12 @@ std::string SearchPath() {
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
 LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
+  // A check allocates and frees blocks of a few hundred KiB (the process
+  // list, its copy, the table). Kept on the heap rather than mapped afresh
+  // and returned each time, freed memory serves the next block instead of
+  // being faulted in page by page again.
+  ::mallopt(M_MMAP_THRESHOLD, kHeapBlockLimit);
+  ::mallopt(M_TRIM_THRESHOLD, kHeapBlockLimit);
   const long ticks = ::sysconf(_SC_CLK_TCK);
   if (ticks > 0) ticksPerSecond_ = static_cast<std::uint64_t>(ticks);
 }
@@ -204,7 +213,12 @@ std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key, const char* valueN
   if (!snapshot_) {
     if (const std::int32_t error = BuildSnapshot(); error != 0) return error;
   }
-  if (data == nullptr || snapshot_->size() > *size) return kErrorMoreData;
+  // Too small a buffer learns the size it needs, as for any other value,
+  // so that the caller's next round can be its last.
+  if (data == nullptr || snapshot_->size() > *size) {
+    *size = static_cast<std::uint32_t>(snapshot_->size());
+    return kErrorMoreData;
+  }
   std::memcpy(data, snapshot_->data(), snapshot_->size());
   *size = static_cast<std::uint32_t>(snapshot_->size());
   return kErrorSuccess;
@@ -214,14 +228,14 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   // Commands started earlier that have ended are reaped first, so they do
   // not linger in the list as zombies.
   posix::ReapEnded(&startedChildren_);
-  std::vector<PerfProcess> processes;
-  const int error = reader_.ListProcesses(&processes, &facts_);
+  PerfDataWriter block;
+  const int error = reader_.ListProcesses(&block, &facts_);
   // Both clocks are read together: their difference is the wall time of
   // boot, free of the rounding of the whole-second btime.
   factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);
   factsBoottimeNs_ = Nanoseconds(CLOCK_BOOTTIME);
   if (error != 0) return static_cast<std::int32_t>(posix::ErrnoToWin32(error));
-  snapshot_ = BuildProcessPerfData(processes);
+  snapshot_ = block.Finish();
   return kErrorSuccess;
 }
 
@@ -233,6 +247,19 @@ std::int32_t LinuxPlatform::RegCloseKey(RegistryKey key) {
 
 int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
                                        int outSize) {
+  // Every name of a snapshot comes through here, and nearly all are ASCII:
+  // those are narrowed unit by unit, without building a string first.
+  if (wide != nullptr && wideLength == -1 && out != nullptr && outSize > 0) {
+    int at = 0;
+    while (at < outSize && wide[at] != 0 && wide[at] < 0x80) {
+      out[at] = static_cast<char>(wide[at]);
+      ++at;
+    }
+    if (at < outSize && wide[at] == 0) {
+      out[at] = '\0';
+      return at + 1;
+    }
+  }
   std::uint32_t error = 0;
   const int written = WideCharToUtf8(wide, wideLength, out, outSize, &error);
   if (written == 0) lastError_ = error;

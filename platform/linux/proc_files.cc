@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -21,12 +22,21 @@ constexpr std::size_t kStatLimit = 4096;
 constexpr std::size_t kCmdlineLimit = 64 * 1024;
 // One page: a stat line, and nearly every command line, fits in one read.
 constexpr std::size_t kFirstChunk = 4096;
+// Room reserved per instance name; a longer name only grows the block.
+constexpr std::size_t kRoomyNameLength = 31;
 
 bool Vanished(int error) { return error == ENOENT || error == ESRCH; }
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
+
+// "PID" followed by `file`, without printf's cost, paid once per process.
+void PidPath(std::uint32_t pid, std::string_view file, char (&path)[32]) {
+  char* end = std::to_chars(path, path + 10, pid).ptr;
+  end = std::copy(file.begin(), file.end(), end);
+  *end = '\0';
+}
 
 }  // namespace
 
@@ -82,12 +92,12 @@ int ProcReader::ReadProcFile(int dirFd, const char* path, std::size_t limit,
   return error;
 }
 
-int ProcReader::ListProcesses(std::vector<PerfProcess>* out, std::vector<ProcFacts>* facts) {
+int ProcReader::ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
   const std::unique_ptr<DIR, DirCloser> dir(::opendir("/proc"));
   if (!dir) return errno;
-  out->clear();
-  facts->clear();
-  out->push_back({0, u"Idle"});
+  // The pids first, so that what is kept of each is allocated once at its
+  // size: a page touched for the first time costs about as much as a read.
+  pids_.clear();
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir.get());
@@ -95,23 +105,23 @@ int ProcReader::ListProcesses(std::vector<PerfProcess>* out, std::vector<ProcFac
       if (errno != 0) return errno;
       break;
     }
-    if (const auto pid = ParsePidName(entry->d_name)) {
-      AddProcess(::dirfd(dir.get()), *pid, out, facts);
-    }
+    if (const auto pid = ParsePidName(entry->d_name)) pids_.push_back(*pid);
   }
-  out->push_back({0, u"_Total"});
   // /proc lists processes by rising pid; sorting only guards the lookup.
-  const auto byPid = [](const ProcFacts& a, const ProcFacts& b) { return a.pid < b.pid; };
-  if (!std::is_sorted(facts->begin(), facts->end(), byPid)) {
-    std::sort(facts->begin(), facts->end(), byPid);
-  }
+  if (!std::is_sorted(pids_.begin(), pids_.end())) std::sort(pids_.begin(), pids_.end());
+  facts->clear();
+  facts->reserve(pids_.size());
+  *block = PerfDataWriter(PerfDataWriter::BlockSize(pids_.size() + 2, kRoomyNameLength));
+  block->Add(0, u"Idle");
+  for (const std::uint32_t pid : pids_) AddProcess(::dirfd(dir.get()), pid, block, facts);
+  block->Add(0, u"_Total");
   return 0;
 }
 
-void ProcReader::AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out,
+void ProcReader::AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block,
                             std::vector<ProcFacts>* facts) {
   char path[32];
-  std::snprintf(path, sizeof path, "%u/stat", pid);
+  PidPath(pid, "/stat", path);
   std::string_view text;
   // Whatever stops the read, the process cannot be described: skip it.
   if (ReadProcFile(procFd, path, kStatLimit, &statBuffer_, &text) != 0) return;
@@ -119,14 +129,24 @@ void ProcReader::AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProce
   if (!stat || !IsRunningState(stat->state)) return;
   std::string_view cmdline;
   if (CommMayBeCut(stat->comm) && !IsKernelThread(stat->flags)) {
-    std::snprintf(path, sizeof path, "%u/cmdline", pid);
+    PidPath(pid, "/cmdline", path);
     const int error = ReadProcFile(procFd, path, kCmdlineLimit, &cmdlineBuffer_, &cmdline);
     if (Vanished(error)) return;
     // Unreadable for another reason: the process is there, under its comm.
     if (error != 0) cmdline = {};
   }
-  out->push_back({pid, Utf8ToUtf16(InstanceName(stat->comm, cmdline))});
+  block->Add(pid, WidenName(InstanceName(stat->comm, cmdline)));
   facts->push_back({pid, stat->startTicks, stat->userTicks, stat->kernelTicks});
+}
+
+std::u16string_view ProcReader::WidenName(std::string_view name) {
+  // Nearly every name is ASCII, which widens unit by unit in place.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+    nameBuffer_.assign(name.begin(), name.end());
+  } else {
+    nameBuffer_ = Utf8ToUtf16(name);
+  }
+  return nameBuffer_;
 }
 
 int ProcReader::ReadStat(std::uint32_t pid, ProcStat* stat) {

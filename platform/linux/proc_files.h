@@ -35,12 +35,12 @@ struct ProcFacts {
 
 class ProcReader {
  public:
-  /// Every running process as an instance of the process object, in the
-  /// order /proc lists them, framed by "Idle" and "_Total" (pid 0) as the
+  /// Writes every running process into `block` as an instance of the
+  /// process object, by rising pid, framed by "Idle" and "_Total" (pid 0) as the
   /// platform's own process object is; in `*facts` what was read of each,
   /// sorted by pid. Each /proc/PID/stat is read once; the command line only
   /// where the name in it may have been cut. Returns 0 or an errno.
-  int ListProcesses(std::vector<PerfProcess>* out, std::vector<ProcFacts>* facts);
+  int ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts);
 
   /// Reads and parses /proc/`pid`/stat. Returns 0 or an errno (EINVAL when
   /// it cannot be parsed); `stat->comm` is valid until the next call.
@@ -52,11 +52,15 @@ class ProcReader {
   // whole when there is room for it. `*text` views what was read.
   static int ReadProcFile(int dirFd, const char* path, std::size_t limit, std::vector<char>* buffer,
                           std::string_view* text);
-  void AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out,
+  void AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block,
                   std::vector<ProcFacts>* facts);
+  // `name` in UTF-16, valid until the next call.
+  std::u16string_view WidenName(std::string_view name);
 
+  std::vector<std::uint32_t> pids_;
   std::vector<char> statBuffer_;
   std::vector<char> cmdlineBuffer_;
+  std::u16string nameBuffer_;
 };
 
 }  // namespace zw::posix

@@ -1,5 +1,7 @@
 #include "platform/linux/proc_parse.h"
 
+#include <string.h>
+
 #include <charconv>
 
 #include "platform/common/file_time.h"
@@ -71,12 +73,15 @@ bool StoreField(std::size_t index, std::string_view field, ProcStat* stat) {
 std::optional<ProcStat> ParseStat(std::string_view bytes) {
   // The comm may itself hold blanks and parentheses; it runs from the first
   // '(' to the last ')', which the kernel writes right after it.
+  // The last ')' is searched with memrchr: the line is read thousands of
+  // times per check, and the comm ends near its start.
   const std::size_t open = bytes.find('(');
-  const std::size_t close = bytes.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
-      open == 0 || bytes[open - 1] != ' ') {
+  const void* last = bytes.empty() ? nullptr : ::memrchr(bytes.data(), ')', bytes.size());
+  if (open == std::string_view::npos || last == nullptr || open == 0 || bytes[open - 1] != ' ') {
     return std::nullopt;
   }
+  const auto close = static_cast<std::size_t>(static_cast<const char*>(last) - bytes.data());
+  if (close < open) return std::nullopt;
   ProcStat stat;
   if (!ParseUnsigned(bytes.substr(0, open - 1), &stat.pid)) return std::nullopt;
   stat.comm = bytes.substr(open + 1, close - open - 1);
@@ -94,12 +99,13 @@ bool IsKernelThread(std::uint32_t flags) { return (flags & kKernelThreadFlag) !=
 
 std::optional<std::uint32_t> ParsePidName(std::string_view name) {
   if (name.empty() || name[0] == '0') return std::nullopt;
+  std::uint64_t pid = 0;
   for (char c : name) {
     if (c < '0' || c > '9') return std::nullopt;
+    pid = pid * 10 + static_cast<std::uint64_t>(c - '0');
+    if (pid > UINT32_MAX) return std::nullopt;
   }
-  std::uint32_t pid = 0;
-  if (!ParseUnsigned(name, &pid)) return std::nullopt;
-  return pid;
+  return static_cast<std::uint32_t>(pid);
 }
 
 std::vector<std::string_view> SplitCmdline(std::string_view bytes) {
