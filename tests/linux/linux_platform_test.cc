@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,6 +122,48 @@ bool WaitUntil(Condition condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// Whether this process may signal other users' processes, as the backend
+// decides it.
+bool Entitled() {
+  std::string status;
+  posix::ReadFileAt(AT_FDCWD, "/proc/self/status", 65536, &status);
+  return posix::EffectiveCapKill(status).value_or(::geteuid() == 0);
+}
+
+std::optional<std::string> FindSetpriv() {
+  for (const char* path : {"/usr/bin/setpriv", "/bin/setpriv"}) {
+    if (::access(path, X_OK) == 0) return path;
+  }
+  return std::nullopt;
+}
+
+// Runs `args` to the end and returns what it wrote to standard output.
+std::string RunCapture(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) std::abort();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = ::read(out[0], buffer, sizeof buffer)) != 0) {
+    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+    if (got < 0 && errno != EINTR) break;
+  }
+  ::close(out[0]);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return text;
 }
 
 class LinuxPlatformTest : public ::testing::Test {
@@ -257,9 +301,111 @@ TEST_F(LinuxPlatformTest, PidsThatNameNoProcessNeverOpen) {
   std::string text;
   ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/sys/kernel/pid_max", 64, &text), 0);
   const auto beyond = static_cast<std::uint32_t>(std::stoul(text) + 1);
-  for (std::uint32_t pid : {0u, 0xFFFFFFFEu, beyond}) {
+  // Beyond the largest pid_t a pid would read as a process group to kill(2).
+  for (std::uint32_t pid : {0u, 0xFFFFFFFEu, 0xFFFFFFFFu, 0x80000000u, beyond}) {
     EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull) << pid;
     EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
+  }
+}
+
+FileTime CreationOf(Platform& platform, std::uint32_t pid) {
+  const Handle handle = platform.OpenProcess(kProcessQueryInformation, false, pid);
+  FileTime creation = 0, exit = 0, kernel = 0, user = 0;
+  EXPECT_NE(handle, Handle::kNull) << pid;
+  if (handle == Handle::kNull) return 0;
+  EXPECT_TRUE(platform.GetProcessTimes(handle, &creation, &exit, &kernel, &user));
+  platform.CloseHandle(handle);
+  return creation;
+}
+
+// A check reads each process once: the processes of the latest snapshot are
+// opened from what it read, the others from /proc.
+TEST_F(LinuxPlatformTest, ProcessesOfTheLatestSnapshotOpenFromWhatItRead) {
+  const std::string program = CopySleep("zw-listed-sleeper");
+  auto listed = std::make_unique<Child>(program, std::vector<std::string>{program, "30"});
+  const std::uint32_t pid = listed->pid();
+  ASSERT_NE(Find(Snapshot(), pid), nullptr);
+  const FileTime fromSnapshot = CreationOf(*platform_, pid);
+  const FileTime fromProc = CreationOf(*MakeNativePlatform(), pid);
+  // The two differ only by the reading of the clocks: nanoseconds.
+  EXPECT_LT(fromSnapshot > fromProc ? fromSnapshot - fromProc : fromProc - fromSnapshot, 10'000u);
+
+  listed.reset();  // killed and reaped
+  const Handle gone = platform_->OpenProcess(kProcessQueryInformation, false, pid);
+  if (Entitled()) {
+    // Nothing asks /proc whether it is still there; the kill command that
+    // may follow is the one to find out.
+    EXPECT_NE(gone, Handle::kNull);
+    platform_->CloseHandle(gone);
+  } else {
+    // The access test asks the kernel, and the kernel knows it is gone.
+    EXPECT_EQ(gone, Handle::kNull);
+    EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
+  }
+  EXPECT_EQ(Find(Snapshot(), pid), nullptr);
+  EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull);
+  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
+
+  Child late(program, {program, "30"});
+  EXPECT_GT(CreationOf(*platform_, late.pid()), fromSnapshot);
+}
+
+// Without root or CAP_KILL another user's process does not open, as on
+// Windows without the debug privilege: it stays unmeasured instead of being
+// sent a kill that cannot work. The caller's own processes still open.
+TEST_F(LinuxPlatformTest, OrdinaryUserCannotOpenOtherUsersProcesses) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the probe as another user";
+  const std::optional<std::string> setpriv = FindSetpriv();
+  if (!setpriv) GTEST_SKIP() << "needs setpriv (util-linux) to run the probe as another user";
+  const std::string program = CopySleep("zw-root-owned-sleeper");
+  Child child(program, {program, "30"});
+  // The probe runs as nobody from a directory nobody may enter.
+  const fs::path probe = dir_.path() / "zw_open_probe";
+  fs::copy_file(ZW_OPEN_PROBE, probe);
+  fs::permissions(dir_.path(), fs::perms(0755), fs::perm_options::replace);
+  fs::permissions(probe, fs::perms(0755), fs::perm_options::replace);
+  const std::string pid = std::to_string(child.pid());
+  const std::vector<std::string> items = {pid, "self", "snapshot", pid, "self"};
+
+  std::vector<std::string> asRoot = {probe.string()};
+  asRoot.insert(asRoot.end(), items.begin(), items.end());
+  EXPECT_EQ(RunCapture(asRoot),
+            pid + " opened\nself opened\n" + pid + " opened\nself opened\nprivilege 0\n");
+
+  std::vector<std::string> asNobody = {*setpriv,         "--reuid=65534",   "--regid=65534",
+                                       "--clear-groups", "--inh-caps=-all", probe.string()};
+  asNobody.insert(asNobody.end(), items.begin(), items.end());
+  EXPECT_EQ(RunCapture(asNobody),
+            pid + " failed 5\nself opened\n" + pid + " failed 5\nself opened\nprivilege 1300\n");
+}
+
+TEST_F(LinuxPlatformTest, NamesNarrowToUtf8) {
+  struct Case {
+    std::u16string wide;
+    int outSize;
+    int written;
+    std::string text;
+    std::uint32_t error;
+  };
+  const std::vector<Case> cases = {
+      {u"sleep", 16, 6, "sleep", 0},
+      {u"sleep", 6, 6, "sleep", 0},
+      {u"sleep", 5, 0, "", 122},
+      {u"sleep", 0, 6, "", 0},
+      {u"m\u00fcller", 16, 8, "m\xc3\xbcller", 0},
+      {u"m\u00fcller", 7, 0, "", 122},
+      {u"", 4, 1, "", 0},
+  };
+  for (const Case& c : cases) {
+    char out[16] = {};
+    const int written = platform_->WideCharToMultiByte(c.wide.c_str(), -1, out, c.outSize);
+    EXPECT_EQ(written, c.written) << c.text << " in " << c.outSize;
+    if (c.written > 0 && c.outSize > 0) {
+      EXPECT_EQ(std::string(out, static_cast<std::size_t>(c.written - 1)), c.text);
+    }
+    if (c.written == 0) {
+      EXPECT_EQ(platform_->GetLastError(), c.error) << c.text;
+    }
   }
 }
 
@@ -355,11 +501,8 @@ TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorNoSuchPrivilege));
   ASSERT_TRUE(platform_->LookupPrivilegeValueA(nullptr, "sedebugprivilege", &luid));
   ASSERT_TRUE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
-  std::string status;
-  posix::ReadFileAt(AT_FDCWD, "/proc/self/status", 65536, &status);
-  const bool entitled = ::geteuid() == 0 || posix::EffectiveCapKill(status).value_or(false);
   EXPECT_EQ(platform_->GetLastError(),
-            entitled ? 0u : static_cast<std::uint32_t>(kErrorNotAllAssigned));
+            Entitled() ? 0u : static_cast<std::uint32_t>(kErrorNotAllAssigned));
   EXPECT_TRUE(platform_->CloseHandle(token));
   EXPECT_FALSE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
