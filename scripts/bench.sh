@@ -2,7 +2,7 @@
 # What one check of the watchdog costs, as a whole process, next to the
 # least any program can do to list the processes and next to pgrep.
 #
-#   scripts/bench.sh [-b BUILD_DIR] [-r RUNS] [N]
+#   scripts/bench.sh [-b BUILD_DIR] [-r RUNS] [-u UID] [N]
 #
 # Starts N throwaway sleepers (default 3000) under a name no other process
 # has, then measures, interleaved, RUNS times each (default 15):
@@ -14,28 +14,40 @@
 #   pgrep   pgrep -c .
 # and prints the medians of user + system CPU, the two ratios and the peak
 # RSS of the check. The sleepers, and nothing else, are killed at the end.
-# Without -b, zeitwache is built (Release) in build-bench. Exits non-zero
-# only when the measurement cannot be set up: it is not a test.
+# Without -b, zeitwache is built (Release) in build-bench. With -u (as
+# root), all three run as that user through setpriv: without the right to
+# signal other users' processes the check asks the kernel for it once per
+# process. Exits non-zero only when the measurement cannot be set up: it is
+# not a test.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 runs=15
-while getopts "b:r:" option; do
+user=""
+usage="usage: $0 [-b BUILD_DIR] [-r RUNS] [-u UID] [N]"
+while getopts "b:r:u:" option; do
   case $option in
     b) build=$OPTARG ;;
     r) runs=$OPTARG ;;
-    *) echo "usage: $0 [-b BUILD_DIR] [-r RUNS] [N]" >&2; exit 2 ;;
+    u) user=$OPTARG ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 extra=${1:-3000}
-if ! [[ $extra =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ && $runs -ge 1 ]]; then
-  echo "usage: $0 [-b BUILD_DIR] [-r RUNS] [N]" >&2
+if ! [[ $extra =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ && $runs -ge 1 && $user =~ ^[0-9]*$ ]]; then
+  echo "$usage" >&2
   exit 2
+fi
+as=()
+if [[ -n $user ]]; then
+  command -v setpriv >/dev/null || { echo "-u needs setpriv (util-linux)" >&2; exit 1; }
+  as=(setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all)
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zeitwache-bench-XXXXXX")
+chmod 755 "$work"  # for -u
 sleepers=()
 cleanup() {
   # Only the sleepers started here: their pids cannot be reused before they
@@ -133,11 +145,11 @@ echo "started $extra sleepers named $unique; $(ls /proc | grep -c '^[0-9]') proc
 sample() { "$work/runner" "$@" </dev/null 2>/dev/null; }
 checkCpu=() readerCpu=() pgrepCpu=() checkRss=()
 for ((i = 0; i < runs; i++)); do
-  read -r cpu rss < <(cd "$check" && sample ./zeitwache)
+  read -r cpu rss < <(cd "$check" && sample "${as[@]}" ./zeitwache)
   checkCpu+=("$cpu") checkRss+=("$rss")
-  read -r cpu rss < <(sample "$work/reader")
+  read -r cpu rss < <(sample "${as[@]}" "$work/reader")
   readerCpu+=("$cpu")
-  read -r cpu rss < <(sample pgrep -c .)
+  read -r cpu rss < <(sample "${as[@]}" pgrep -c .)
   pgrepCpu+=("$cpu")
 done
 
@@ -147,8 +159,9 @@ check=$(median "${checkCpu[@]}")
 reader=$(median "${readerCpu[@]}")
 pgrep=$(median "${pgrepCpu[@]}")
 rss=$(maximum "${checkRss[@]}")
-awk -v c="$check" -v r="$reader" -v p="$pgrep" -v rss="$rss" -v n="$runs" 'BEGIN {
-  printf "median of %d runs, user + system CPU\n", n
+who=${user:+, as uid $user}
+awk -v c="$check" -v r="$reader" -v p="$pgrep" -v rss="$rss" -v n="$runs" -v who="$who" 'BEGIN {
+  printf "median of %d runs, user + system CPU%s\n", n, who
   printf "  check   %9.0f us\n  reader  %9.0f us\n  pgrep   %9.0f us\n", c, r, p
   printf "check / reader  %.2f\ncheck / pgrep   %.2f\n", c / r, c / p
   printf "check peak RSS  %d KiB (%.2f MiB)\n", rss, rss / 1024

@@ -305,6 +305,7 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     *error = ESRCH;
     return std::nullopt;
   }
+  // Read together, as for a snapshot.
   const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
   const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
   const std::optional<FileTime> creation =

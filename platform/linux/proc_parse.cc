@@ -26,26 +26,25 @@ bool ParseUnsigned(std::string_view text, T* value) {
   return ec == std::errc() && ptr == end;
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\n'; }
+
 // Walks the blank-separated fields of the text after the comm, without
 // copying them.
 class FieldCursor {
  public:
-  explicit FieldCursor(std::string_view rest) : rest_(rest) {}
+  explicit FieldCursor(std::string_view rest) : at_(rest.data()), end_(rest.data() + rest.size()) {}
 
-  /// The next field, or nullopt at the end of the text.
-  std::optional<std::string_view> Next() {
-    while (at_ < rest_.size() && IsBlank(rest_[at_])) ++at_;
-    if (at_ >= rest_.size()) return std::nullopt;
-    const std::size_t start = at_;
-    while (at_ < rest_.size() && !IsBlank(rest_[at_])) ++at_;
-    return rest_.substr(start, at_ - start);
+  /// The next field; empty at the end of the text.
+  std::string_view Next() {
+    while (at_ != end_ && IsBlank(*at_)) ++at_;
+    const char* start = at_;
+    while (at_ != end_ && !IsBlank(*at_)) ++at_;
+    return std::string_view(start, static_cast<std::size_t>(at_ - start));
   }
 
  private:
-  static bool IsBlank(char c) { return c == ' ' || c == '\n'; }
-
-  std::string_view rest_;
-  std::size_t at_ = 0;
+  const char* at_;
+  const char* end_;
 };
 
 // Stores field `index` (counted from the state as 0) where it is one of
@@ -87,8 +86,8 @@ std::optional<ProcStat> ParseStat(std::string_view bytes) {
   stat.comm = bytes.substr(open + 1, close - open - 1);
   FieldCursor cursor(bytes.substr(close + 1));
   for (std::size_t index = 0; index <= kStartTicksIndex; ++index) {
-    const std::optional<std::string_view> field = cursor.Next();
-    if (!field || !StoreField(index, *field, &stat)) return std::nullopt;
+    const std::string_view field = cursor.Next();
+    if (field.empty() || !StoreField(index, field, &stat)) return std::nullopt;
   }
   return stat;
 }

@@ -232,6 +232,34 @@ TEST_F(LinuxPlatformTest, SnapshotNamesProgramsInFullBetweenIdleAndTotal) {
   EXPECT_NE(Find(instances, static_cast<std::uint32_t>(::getpid())), nullptr);
 }
 
+TEST_F(LinuxPlatformTest, CommandLinesLongerThanOneReadAreReadOn) {
+  // The full name is found only past the first page of the command line.
+  const std::string program = CopySleep("zw-sleeper-behind-a-long-path");
+  const std::string argv0 =
+      "/" + std::string(5000, 'x') + "/" + fs::path(program).filename().string();
+  Child child(program, {argv0, "30"});
+  const PerfInstance* sleeper = Find(Snapshot(), child.pid());
+  ASSERT_NE(sleeper, nullptr);
+  const std::string stem = fs::path(program).stem().string();
+  EXPECT_EQ(sleeper->name, std::u16string(stem.begin(), stem.end()));
+}
+
+// Kernel threads have no command line to read, whatever their comm.
+TEST_F(LinuxPlatformTest, KernelThreadsAreToldByTheirFlags) {
+  std::string text;
+  ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/self/stat", 4096, &text), 0);
+  const auto self = posix::ParseStat(text);
+  ASSERT_TRUE(self);
+  EXPECT_FALSE(posix::IsKernelThread(self->flags));
+  // The kernel's thread starter is pid 2, unless this runs in a pid namespace.
+  if (posix::ReadFileAt(AT_FDCWD, "/proc/2/stat", 4096, &text) != 0) return;
+  const auto kthreadd = posix::ParseStat(text);
+  ASSERT_TRUE(kthreadd);
+  if (kthreadd->comm == "kthreadd") {
+    EXPECT_TRUE(posix::IsKernelThread(kthreadd->flags));
+  }
+}
+
 TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
   const pid_t zombie = ::fork();
   if (zombie == 0) ::_exit(0);
