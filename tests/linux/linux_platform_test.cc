@@ -238,7 +238,8 @@ TEST_F(LinuxPlatformTest, CommandLinesLongerThanOneReadAreReadOn) {
   const std::string argv0 =
       "/" + std::string(5000, 'x') + "/" + fs::path(program).filename().string();
   Child child(program, {argv0, "30"});
-  const PerfInstance* sleeper = Find(Snapshot(), child.pid());
+  const std::vector<PerfInstance> instances = Snapshot();
+  const PerfInstance* sleeper = Find(instances, child.pid());
   ASSERT_NE(sleeper, nullptr);
   const std::string stem = fs::path(program).stem().string();
   EXPECT_EQ(sleeper->name, std::u16string(stem.begin(), stem.end()));
