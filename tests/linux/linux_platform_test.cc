@@ -406,6 +406,13 @@ TEST_F(LinuxPlatformTest, OrdinaryUserCannotOpenOtherUsersProcesses) {
   asNobody.insert(asNobody.end(), items.begin(), items.end());
   EXPECT_EQ(RunCapture(asNobody),
             pid + " failed 5\nself opened\n" + pid + " failed 5\nself opened\nprivilege 1300\n");
+
+  // CAP_KILL is what it takes, not root itself.
+  std::vector<std::string> withCapKill = asNobody;
+  withCapKill[4] = "--inh-caps=+kill";
+  withCapKill.insert(withCapKill.begin() + 5, "--ambient-caps=+kill");
+  EXPECT_EQ(RunCapture(withCapKill),
+            pid + " opened\nself opened\n" + pid + " opened\nself opened\nprivilege 0\n");
 }
 
 TEST_F(LinuxPlatformTest, NamesNarrowToUtf8) {
