@@ -15,31 +15,57 @@ std::size_t Align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 constexpr std::size_t kPidOffsetInBlock = 8;
 constexpr std::size_t kCounterBlockSize = 16;
 
-void AppendInstance(std::vector<std::uint8_t>& out, const PerfProcess& p) {
-  const std::size_t nameBytes = (p.name.size() + 1) * 2;
-  const std::size_t definitionLength = Align8(kInstanceSize + nameBytes);
-  const std::size_t at = out.size();
-  out.resize(at + definitionLength + kCounterBlockSize, 0);
-  std::uint8_t* inst = out.data() + at;
-  Write32(inst + kInstanceByteLength, static_cast<std::uint32_t>(definitionLength));
-  Write32(inst + kInstanceParentObjectInstance, 0);
-  Write32(inst + kInstanceUniqueId, 0xFFFFFFFFu);  // PERF_NO_UNIQUE_ID
-  Write32(inst + kInstanceNameOffset, static_cast<std::uint32_t>(kInstanceSize));
-  Write32(inst + kInstanceNameLength, static_cast<std::uint32_t>(nameBytes));
-  for (std::size_t i = 0; i < p.name.size(); ++i) {
-    inst[kInstanceSize + 2 * i] = static_cast<std::uint8_t>(p.name[i]);
-    inst[kInstanceSize + 2 * i + 1] = static_cast<std::uint8_t>(p.name[i] >> 8);
-  }
-  std::uint8_t* block = inst + definitionLength;
-  Write32(block + kCounterBlockByteLength, static_cast<std::uint32_t>(kCounterBlockSize));
-  Write32(block + kPidOffsetInBlock, p.pid);
+std::size_t InstanceSize(std::size_t nameLength) {
+  return Align8(kInstanceSize + (nameLength + 1) * 2) + kCounterBlockSize;
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> BuildProcessPerfData(std::span<const PerfProcess> instances) {
-  std::vector<std::uint8_t> out(kDataBlockSize + kObjectSize + kCounterDefinitionSize, 0);
-  std::uint8_t* head = out.data();
+  std::size_t total = PerfDataWriter::BlockSize(0, 0);
+  for (const PerfProcess& p : instances) total += InstanceSize(p.name.size());
+  PerfDataWriter writer(total);
+  for (const PerfProcess& p : instances) writer.Add(p.pid, p.name);
+  return writer.Finish();
+}
+
+PerfDataWriter::PerfDataWriter(std::size_t reserveBytes) {
+  out_.reserve(reserveBytes);
+  Start();
+}
+
+std::size_t PerfDataWriter::BlockSize(std::size_t count, std::size_t nameLength) {
+  return kDataBlockSize + kObjectSize + kCounterDefinitionSize + count * InstanceSize(nameLength);
+}
+
+void PerfDataWriter::Start() {
+  out_.assign(kDataBlockSize + kObjectSize + kCounterDefinitionSize, 0);
+  count_ = 0;
+}
+
+void PerfDataWriter::Add(std::uint32_t pid, std::u16string_view name) {
+  const std::size_t nameBytes = (name.size() + 1) * 2;
+  const std::size_t definitionLength = Align8(kInstanceSize + nameBytes);
+  const std::size_t at = out_.size();
+  out_.resize(at + definitionLength + kCounterBlockSize, 0);
+  std::uint8_t* inst = out_.data() + at;
+  Write32(inst + kInstanceByteLength, static_cast<std::uint32_t>(definitionLength));
+  Write32(inst + kInstanceParentObjectInstance, 0);
+  Write32(inst + kInstanceUniqueId, 0xFFFFFFFFu);  // PERF_NO_UNIQUE_ID
+  Write32(inst + kInstanceNameOffset, static_cast<std::uint32_t>(kInstanceSize));
+  Write32(inst + kInstanceNameLength, static_cast<std::uint32_t>(nameBytes));
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    inst[kInstanceSize + 2 * i] = static_cast<std::uint8_t>(name[i]);
+    inst[kInstanceSize + 2 * i + 1] = static_cast<std::uint8_t>(name[i] >> 8);
+  }
+  std::uint8_t* block = inst + definitionLength;
+  Write32(block + kCounterBlockByteLength, static_cast<std::uint32_t>(kCounterBlockSize));
+  Write32(block + kPidOffsetInBlock, pid);
+  ++count_;
+}
+
+std::vector<std::uint8_t> PerfDataWriter::Finish() {
+  std::uint8_t* head = out_.data();
   const char16_t signature[4] = {u'P', u'E', u'R', u'F'};
   for (int i = 0; i < 4; ++i) head[2 * i] = static_cast<std::uint8_t>(signature[i]);
   Write32(head + kDataBlockLittleEndian, 1);
@@ -57,7 +83,7 @@ std::vector<std::uint8_t> BuildProcessPerfData(std::span<const PerfProcess> inst
   Write32(object + kObjectHelpTitleIndex, kProcessObjectIndex + 1);
   Write32(object + kObjectDetailLevel, kDetailNovice);
   Write32(object + kObjectNumCounters, 1);
-  Write32(object + kObjectNumInstances, static_cast<std::uint32_t>(instances.size()));
+  Write32(object + kObjectNumInstances, count_);
 
   std::uint8_t* counter = object + kObjectSize;
   Write32(counter + kCounterByteLength, static_cast<std::uint32_t>(kCounterDefinitionSize));
@@ -68,12 +94,12 @@ std::vector<std::uint8_t> BuildProcessPerfData(std::span<const PerfProcess> inst
   Write32(counter + kCounterSize, 4);
   Write32(counter + kCounterOffset, static_cast<std::uint32_t>(kPidOffsetInBlock));
 
-  for (const PerfProcess& p : instances) AppendInstance(out, p);
-
-  const auto objectLength = static_cast<std::uint32_t>(out.size() - kDataBlockSize);
-  Write32(out.data() + kDataBlockSize + kObjectTotalByteLength, objectLength);
-  Write32(out.data() + kDataBlockTotalByteLength, static_cast<std::uint32_t>(out.size()));
-  return out;
+  Write32(object + kObjectTotalByteLength,
+          static_cast<std::uint32_t>(out_.size() - kDataBlockSize));
+  Write32(head + kDataBlockTotalByteLength, static_cast<std::uint32_t>(out_.size()));
+  std::vector<std::uint8_t> block = std::move(out_);
+  Start();
+  return block;
 }
 
 }  // namespace zw

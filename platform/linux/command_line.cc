@@ -39,6 +39,16 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
   return path;
 }
 
+// The directory a command of this system is installed in, next to the
+// directory `binDirectory` of the executable: <prefix>/libexec/zeitwache.
+std::string InstalledDirectory(std::string_view binDirectory) {
+  while (binDirectory.size() > 1 && binDirectory.ends_with('/')) binDirectory.remove_suffix(1);
+  const std::size_t slash = binDirectory.rfind('/');
+  const std::string_view prefix =
+      binDirectory.substr(0, slash == std::string_view::npos ? 0 : slash);
+  return std::string(prefix) + "/libexec/zeitwache";
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
@@ -75,19 +85,25 @@ std::optional<std::string> ResolveProgram(
     const std::function<bool(const std::string&)>& isExecutable) {
   if (name.empty()) return std::nullopt;
   if (name.find('/') != std::string_view::npos) return std::string(name);
-  if (!ownDirectory.empty()) {
-    std::string candidate = JoinPath(ownDirectory, name);
+  const auto tryIn = [&](std::string_view directory) -> std::optional<std::string> {
+    if (!directory.starts_with('/')) return std::nullopt;
+    std::string candidate = JoinPath(directory, name);
     if (isExecutable(candidate)) return candidate;
+    return std::nullopt;
+  };
+  // The private directory first: beside an executable installed in /usr/bin
+  // stands the system's own kill, which only asks a process to end.
+  if (ownDirectory.starts_with('/')) {
+    if (auto found = tryIn(InstalledDirectory(ownDirectory))) return found;
   }
+  if (auto found = tryIn(ownDirectory)) return found;
   std::size_t at = 0;
   while (at <= searchPath.size()) {
     std::size_t end = searchPath.find(':', at);
     if (end == std::string_view::npos) end = searchPath.size();
     const std::string_view directory = searchPath.substr(at, end - at);
     at = end + 1;
-    if (directory.empty()) continue;
-    std::string candidate = JoinPath(directory, name);
-    if (isExecutable(candidate)) return candidate;
+    if (auto found = tryIn(directory)) return found;
   }
   return std::nullopt;
 }

@@ -19,9 +19,15 @@ namespace zw::posix {
 std::vector<std::string> SplitCommandLine(std::string_view line);
 
 /// Where program `name` is found. A name with a '/' is used as it is;
-/// otherwise the directory `ownDirectory` is tried first, then each entry of
-/// the colon-separated `searchPath` (empty entries skipped). A candidate
-/// counts when `isExecutable` says so. nullopt when none does.
+/// otherwise it is looked for in its installed place
+/// `ownDirectory`/../libexec/zeitwache (`ownDirectory` being the directory of
+/// the running executable), then in `ownDirectory` itself (a build tree or an
+/// unpacked archive), then in each entry of the colon-separated
+/// `searchPath`. Only absolute directories are
+/// tried: never the current directory, which may be the watch list's and
+/// writable by others, so a relative `ownDirectory` and empty or relative
+/// path entries are skipped. A candidate counts when `isExecutable` says so.
+/// nullopt when none does.
 std::optional<std::string> ResolveProgram(
     std::string_view name, std::string_view ownDirectory, std::string_view searchPath,
     const std::function<bool(const std::string&)>& isExecutable);

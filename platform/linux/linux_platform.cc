@@ -1,15 +1,19 @@
 #include "platform/linux/linux_platform.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string_view>
 
 #include "platform/common/ascii.h"
@@ -31,12 +35,15 @@ constexpr std::uint32_t kErrorRpcServerUnavailable = 1722;
 // The pseudo handle of the calling process, the same value as on the
 // platform the interface comes from; it is never in the handle table.
 constexpr auto kCurrentProcess = static_cast<Handle>(~std::uintptr_t{0});
-// Like 0, a process id that never names a process that can be opened.
-constexpr std::uint32_t kReservedPid = 0xFFFFFFFE;
+// The largest pid a process can have; the reserved 0xFFFFFFFE, which the
+// logic gives the pseudo processes, lies beyond it and never opens.
+constexpr std::uint32_t kMaxPid = std::numeric_limits<pid_t>::max();
 // The identifier the platform gives to SeDebugPrivilege.
 constexpr Luid kDebugPrivilege{20, 0};
 constexpr std::string_view kDebugPrivilegeName = "SeDebugPrivilege";
 constexpr std::size_t kStatusLimit = 64 * 1024;
+// Blocks up to this size come from the heap (the C library's upper limit).
+constexpr int kHeapBlockLimit = 32 << 20;
 
 std::int64_t Nanoseconds(clockid_t clock) {
   timespec now{};
@@ -69,6 +76,20 @@ std::string OwnDirectory() {
   return std::string(exe.substr(0, slash == 0 ? 1 : slash));
 }
 
+// Signalling other users' processes takes CAP_KILL, which root holds unless
+// it was dropped; root is assumed to hold it when that cannot be read.
+bool HoldsCapKill() {
+  std::string status;
+  if (posix::ReadFileAt(AT_FDCWD, "/proc/self/status", kStatusLimit, &status) == 0) {
+    if (const std::optional<bool> capKill = posix::EffectiveCapKill(status)) return *capKill;
+  }
+  return ::geteuid() == 0;
+}
+
+// Whether this process may signal `pid`, as kill(2) decides it: 0, or the
+// errno (EPERM: another user's process; ESRCH: gone).
+int SignalRight(std::uint32_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 ? 0 : errno; }
+
 std::string SearchPath() {
   if (const char* path = std::getenv("PATH")) return path;
   // No PATH at all: the system's default, as execvp would use.
@@ -81,7 +102,13 @@ std::string SearchPath() {
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
-LinuxPlatform::LinuxPlatform() {
+LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
+  // A check allocates and frees blocks of a few hundred KiB (the process
+  // list, its copy, the table). Kept on the heap rather than mapped afresh
+  // and returned each time, freed memory serves the next block instead of
+  // being faulted in page by page again.
+  ::mallopt(M_MMAP_THRESHOLD, kHeapBlockLimit);
+  ::mallopt(M_TRIM_THRESHOLD, kHeapBlockLimit);
   const long ticks = ::sysconf(_SC_CLK_TCK);
   if (ticks > 0) ticksPerSecond_ = static_cast<std::uint64_t>(ticks);
 }
@@ -168,20 +195,10 @@ bool LinuxPlatform::AdjustTokenPrivileges(Handle token, bool disableAllPrivilege
       luid.lowPart == kDebugPrivilege.lowPart && luid.highPart == kDebugPrivilege.highPart;
   // The call works either way; whether the privilege was given shows in
   // the last error, as the platform reports it.
-  lastError_ =
-      !enabling || (isDebug && MayControlOtherUsers()) ? kErrorSuccess : kErrorNotAllAssigned;
+  // Signalling and inspecting other users' processes is what the debug
+  // privilege grants; here that takes CAP_KILL.
+  lastError_ = !enabling || (isDebug && privileged_) ? kErrorSuccess : kErrorNotAllAssigned;
   return true;
-}
-
-// Signalling and inspecting other users' processes is what the debug
-// privilege grants; here that takes root or CAP_KILL.
-bool LinuxPlatform::MayControlOtherUsers() {
-  if (::geteuid() == 0) return true;
-  std::string status;
-  if (posix::ReadFileAt(AT_FDCWD, "/proc/self/status", kStatusLimit, &status) != 0) {
-    return false;
-  }
-  return posix::EffectiveCapKill(status).value_or(false);
 }
 
 std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key, const char* valueName,
@@ -196,7 +213,12 @@ std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key, const char* valueN
   if (!snapshot_) {
     if (const std::int32_t error = BuildSnapshot(); error != 0) return error;
   }
-  if (data == nullptr || snapshot_->size() > *size) return kErrorMoreData;
+  // Too small a buffer learns the size it needs, as for any other value,
+  // so that the caller's next round can be its last.
+  if (data == nullptr || snapshot_->size() > *size) {
+    *size = static_cast<std::uint32_t>(snapshot_->size());
+    return kErrorMoreData;
+  }
   std::memcpy(data, snapshot_->data(), snapshot_->size());
   *size = static_cast<std::uint32_t>(snapshot_->size());
   return kErrorSuccess;
@@ -206,10 +228,14 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   // Commands started earlier that have ended are reaped first, so they do
   // not linger in the list as zombies.
   posix::ReapEnded(&startedChildren_);
-  std::vector<PerfProcess> processes;
-  const int error = reader_.ListProcesses(&processes);
+  PerfDataWriter block;
+  const int error = reader_.ListProcesses(&block, &facts_);
+  // Both clocks are read together: their difference is the wall time of
+  // boot, free of the rounding of the whole-second btime.
+  factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);
+  factsBoottimeNs_ = Nanoseconds(CLOCK_BOOTTIME);
   if (error != 0) return static_cast<std::int32_t>(posix::ErrnoToWin32(error));
-  snapshot_ = BuildProcessPerfData(processes);
+  snapshot_ = block.Finish();
   return kErrorSuccess;
 }
 
@@ -221,6 +247,19 @@ std::int32_t LinuxPlatform::RegCloseKey(RegistryKey key) {
 
 int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength, char* out,
                                        int outSize) {
+  // Every name of a snapshot comes through here, and nearly all are ASCII:
+  // those are narrowed unit by unit, without building a string first.
+  if (wide != nullptr && wideLength == -1 && out != nullptr && outSize > 0) {
+    int at = 0;
+    while (at < outSize && wide[at] != 0 && wide[at] < 0x80) {
+      out[at] = static_cast<char>(wide[at]);
+      ++at;
+    }
+    if (at < outSize && wide[at] == 0) {
+      out[at] = '\0';
+      return at + 1;
+    }
+  }
   std::uint32_t error = 0;
   const int written = WideCharToUtf8(wide, wideLength, out, outSize, &error);
   if (written == 0) lastError_ = error;
@@ -228,17 +267,33 @@ int LinuxPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength, cha
 }
 
 Handle LinuxPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) {
-  if (processId == 0 || processId == kReservedPid) {
+  // Beyond the largest pid_t, kill(2) would take it for a process group.
+  if (processId == 0 || processId > kMaxPid) {
     Fail(kErrorInvalidParameter);
     return Handle::kNull;
   }
-  int error = 0;
-  const std::optional<ProcessIdentity> identity = Identify(processId, &error, false);
+  int error = privileged_ ? 0 : SignalRight(processId);
+  std::optional<ProcessIdentity> identity;
+  if (error == 0) identity = FromSnapshot(processId);
+  if (error == 0 && !identity) identity = Identify(processId, &error, false);
   if (!identity) {
     Fail(OpenError(error));
     return Handle::kNull;
   }
   return AddHandle({HandleKind::kProcess, *identity});
+}
+
+std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::FromSnapshot(std::uint32_t pid) const {
+  const auto found = std::lower_bound(
+      facts_.begin(), facts_.end(), pid,
+      [](const posix::ProcFacts& facts, std::uint32_t wanted) { return facts.pid < wanted; });
+  if (found == facts_.end() || found->pid != pid) return std::nullopt;
+  const std::optional<FileTime> creation = posix::StartTicksToFileTime(
+      found->startTicks, ticksPerSecond_, factsRealtimeNs_, factsBoottimeNs_);
+  if (!creation) return std::nullopt;
+  return ProcessIdentity{pid, found->startTicks, *creation,
+                         posix::TicksTo100ns(found->kernelTicks, ticksPerSecond_),
+                         posix::TicksTo100ns(found->userTicks, ticksPerSecond_)};
 }
 
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint32_t pid, int* error,
@@ -250,8 +305,7 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     *error = ESRCH;
     return std::nullopt;
   }
-  // Both clocks are read together: their difference is the wall time of
-  // boot, free of the rounding of the whole-second btime.
+  // Read together, as for a snapshot.
   const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
   const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
   const std::optional<FileTime> creation =
@@ -263,17 +317,6 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
   return ProcessIdentity{pid, stat.startTicks, *creation,
                          posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_),
                          posix::TicksTo100ns(stat.userTicks, ticksPerSecond_)};
-}
-
-// CPU times are brought up to date only while the pid still names the same
-// process; afterwards the last ones seen stand.
-void LinuxPlatform::RefreshTimes(ProcessIdentity* process) {
-  posix::ProcStat stat;
-  if (reader_.ReadStat(process->pid, &stat) != 0 || stat.startTicks != process->startTicks) {
-    return;
-  }
-  process->kernel = posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_);
-  process->user = posix::TicksTo100ns(stat.userTicks, ticksPerSecond_);
 }
 
 bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
@@ -293,8 +336,9 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime
     if (entry == nullptr || entry->kind != HandleKind::kProcess) {
       return Fail(kErrorInvalidHandle);
     }
+    // The CPU times are those read when the process was listed or opened:
+    // nothing here uses them, so they are not worth another read.
     identity = &entry->process;
-    RefreshTimes(identity);
   }
   *creation = identity->creation;
   *exit = 0;

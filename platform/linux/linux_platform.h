@@ -1,6 +1,12 @@
 // The Linux backend of zw::Platform: processes from /proc, the watch list
 // from the file system, commands started with fork and exec. All state
 // (handles, the cached snapshot, started children) lives in the object.
+//
+// A check reads every process once: what the snapshot read of each is kept
+// until the next snapshot, and opening a process of it asks /proc nothing
+// more. Without the right to signal other users' processes (root or
+// CAP_KILL), those processes cannot be opened, as on Windows without the
+// debug privilege: they stay unmeasured rather than be sent a futile kill.
 #pragma once
 
 #include <cstdint>
@@ -73,8 +79,8 @@ class LinuxPlatform : public Platform {
   HandleEntry* FindHandle(Handle handle);
   // `allowEnded` admits a process that has ended but is not reaped yet.
   std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error, bool allowEnded);
-  void RefreshTimes(ProcessIdentity* process);
-  bool MayControlOtherUsers();
+  // The process as the latest snapshot read it; nullopt when not listed.
+  std::optional<ProcessIdentity> FromSnapshot(std::uint32_t pid) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
 
@@ -82,7 +88,14 @@ class LinuxPlatform : public Platform {
   std::uint64_t ticksPerSecond_ = 100;
   std::uintptr_t nextHandle_ = 0;
   std::unordered_map<std::uintptr_t, HandleEntry> handles_;
+  // Root or CAP_KILL, decided once: whether other users' processes count.
+  bool privileged_ = false;
   std::optional<std::vector<std::uint8_t>> snapshot_;
+  // What the latest snapshot read, by pid, and the clocks read with it; kept
+  // after the key is closed, for the run-time pass that follows.
+  std::vector<posix::ProcFacts> facts_;
+  std::int64_t factsRealtimeNs_ = 0;
+  std::int64_t factsBoottimeNs_ = 0;
   std::vector<int> startedChildren_;
   posix::ProcReader reader_;
 };

@@ -1,11 +1,14 @@
 // Reading files, /proc above all; what is read goes to the parsers in
-// proc_parse.h. Buffers are kept between calls, so walking thousands of
-// processes does not allocate per process.
+// proc_parse.h. The kernel formats a /proc file afresh for every open and
+// read, so each is opened once and read with one call where it fits; buffers
+// are kept between calls, so walking thousands of processes does not
+// allocate per process.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/common/perf_data_builder.h"
@@ -21,22 +24,43 @@ int ReadFileAt(int dirFd, const char* path, std::size_t limit, std::string* out)
 /// Reads at most `limit` bytes of the open file `fd` into `*out`.
 int ReadAll(int fd, std::size_t limit, std::string* out);
 
+/// What a listing read of one running process, kept so that the process
+/// need not be read again to be opened.
+struct ProcFacts {
+  std::uint32_t pid = 0;
+  std::uint64_t startTicks = 0;
+  std::uint64_t userTicks = 0;
+  std::uint64_t kernelTicks = 0;
+};
+
 class ProcReader {
  public:
-  /// Every running process as an instance of the process object, in the
-  /// order /proc lists them, framed by "Idle" and "_Total" (pid 0) as the
-  /// platform's own process object is. Returns 0 or an errno.
-  int ListProcesses(std::vector<PerfProcess>* out);
+  /// Writes every running process into `block` as an instance of the
+  /// process object, by rising pid, framed by "Idle" and "_Total" (pid 0) as the
+  /// platform's own process object is; in `*facts` what was read of each,
+  /// sorted by pid. Each /proc/PID/stat is read once; the command line only
+  /// where the name in it may have been cut. Returns 0 or an errno.
+  int ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts);
 
   /// Reads and parses /proc/`pid`/stat. Returns 0 or an errno (EINVAL when
   /// it cannot be parsed); `stat->comm` is valid until the next call.
   int ReadStat(std::uint32_t pid, ProcStat* stat);
 
  private:
-  void AddProcess(int procFd, std::uint32_t pid, std::vector<PerfProcess>* out);
+  // Reads at most `limit` bytes of `path` under `dirFd` into `*buffer`:
+  // one read() when the file fits the buffer, as a /proc file is handed out
+  // whole when there is room for it. `*text` views what was read.
+  static int ReadProcFile(int dirFd, const char* path, std::size_t limit, std::vector<char>* buffer,
+                          std::string_view* text);
+  void AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block,
+                  std::vector<ProcFacts>* facts);
+  // `name` in UTF-16, valid until the next call.
+  std::u16string_view WidenName(std::string_view name);
 
-  std::string statBuffer_;
-  std::string cmdlineBuffer_;
+  std::vector<std::uint32_t> pids_;
+  std::vector<char> statBuffer_;
+  std::vector<char> cmdlineBuffer_;
+  std::u16string nameBuffer_;
 };
 
 }  // namespace zw::posix

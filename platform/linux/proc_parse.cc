@@ -1,5 +1,7 @@
 #include "platform/linux/proc_parse.h"
 
+#include <string.h>
+
 #include <charconv>
 
 #include "platform/common/file_time.h"
@@ -10,6 +12,8 @@ namespace {
 constexpr std::int64_t kTicks100nsPerSecond = 10'000'000;
 
 // Fields after the comm, counted from field 3 (state) as index 0.
+constexpr std::size_t kStateIndex = 0;
+constexpr std::size_t kFlagsIndex = 9 - 3;
 constexpr std::size_t kUserTicksIndex = 14 - 3;
 constexpr std::size_t kKernelTicksIndex = 15 - 3;
 constexpr std::size_t kStartTicksIndex = 22 - 3;
@@ -22,22 +26,45 @@ bool ParseUnsigned(std::string_view text, T* value) {
   return ec == std::errc() && ptr == end;
 }
 
-// The first `count` blank-separated fields of `rest`; fewer when it ends.
-std::vector<std::string_view> Fields(std::string_view rest, std::size_t count) {
-  std::vector<std::string_view> fields;
-  fields.reserve(count);
-  std::size_t at = 0;
-  while (fields.size() < count && at < rest.size()) {
-    if (rest[at] == ' ' || rest[at] == '\n') {
-      ++at;
-      continue;
-    }
-    std::size_t end = at;
-    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\n') ++end;
-    fields.push_back(rest.substr(at, end - at));
-    at = end;
+bool IsBlank(char c) { return c == ' ' || c == '\n'; }
+
+// Walks the blank-separated fields of the text after the comm, without
+// copying them.
+class FieldCursor {
+ public:
+  explicit FieldCursor(std::string_view rest) : at_(rest.data()), end_(rest.data() + rest.size()) {}
+
+  /// The next field; empty at the end of the text.
+  std::string_view Next() {
+    while (at_ != end_ && IsBlank(*at_)) ++at_;
+    const char* start = at_;
+    while (at_ != end_ && !IsBlank(*at_)) ++at_;
+    return std::string_view(start, static_cast<std::size_t>(at_ - start));
   }
-  return fields;
+
+ private:
+  const char* at_;
+  const char* end_;
+};
+
+// Stores field `index` (counted from the state as 0) where it is one of
+// those read. False when it does not parse.
+bool StoreField(std::size_t index, std::string_view field, ProcStat* stat) {
+  switch (index) {
+    case kStateIndex:
+      stat->state = field[0];
+      return field.size() == 1;
+    case kFlagsIndex:
+      return ParseUnsigned(field, &stat->flags);
+    case kUserTicksIndex:
+      return ParseUnsigned(field, &stat->userTicks);
+    case kKernelTicksIndex:
+      return ParseUnsigned(field, &stat->kernelTicks);
+    case kStartTicksIndex:
+      return ParseUnsigned(field, &stat->startTicks);
+    default:
+      return true;
+  }
 }
 
 }  // namespace
@@ -45,39 +72,39 @@ std::vector<std::string_view> Fields(std::string_view rest, std::size_t count) {
 std::optional<ProcStat> ParseStat(std::string_view bytes) {
   // The comm may itself hold blanks and parentheses; it runs from the first
   // '(' to the last ')', which the kernel writes right after it.
+  // The last ')' is searched with memrchr: the line is read thousands of
+  // times per check, and the comm ends near its start.
   const std::size_t open = bytes.find('(');
-  const std::size_t close = bytes.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
-      open == 0 || bytes[open - 1] != ' ') {
+  const void* last = bytes.empty() ? nullptr : ::memrchr(bytes.data(), ')', bytes.size());
+  if (open == std::string_view::npos || last == nullptr || open == 0 || bytes[open - 1] != ' ') {
     return std::nullopt;
   }
+  const auto close = static_cast<std::size_t>(static_cast<const char*>(last) - bytes.data());
+  if (close < open) return std::nullopt;
   ProcStat stat;
   if (!ParseUnsigned(bytes.substr(0, open - 1), &stat.pid)) return std::nullopt;
   stat.comm = bytes.substr(open + 1, close - open - 1);
-  const std::vector<std::string_view> fields =
-      Fields(bytes.substr(close + 1), kStartTicksIndex + 1);
-  if (fields.size() <= kStartTicksIndex || fields[0].size() != 1) {
-    return std::nullopt;
-  }
-  stat.state = fields[0][0];
-  if (!ParseUnsigned(fields[kUserTicksIndex], &stat.userTicks) ||
-      !ParseUnsigned(fields[kKernelTicksIndex], &stat.kernelTicks) ||
-      !ParseUnsigned(fields[kStartTicksIndex], &stat.startTicks)) {
-    return std::nullopt;
+  FieldCursor cursor(bytes.substr(close + 1));
+  for (std::size_t index = 0; index <= kStartTicksIndex; ++index) {
+    const std::string_view field = cursor.Next();
+    if (field.empty() || !StoreField(index, field, &stat)) return std::nullopt;
   }
   return stat;
 }
 
 bool IsRunningState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
 
+bool IsKernelThread(std::uint32_t flags) { return (flags & kKernelThreadFlag) != 0; }
+
 std::optional<std::uint32_t> ParsePidName(std::string_view name) {
   if (name.empty() || name[0] == '0') return std::nullopt;
+  std::uint64_t pid = 0;
   for (char c : name) {
     if (c < '0' || c > '9') return std::nullopt;
+    pid = pid * 10 + static_cast<std::uint64_t>(c - '0');
+    if (pid > UINT32_MAX) return std::nullopt;
   }
-  std::uint32_t pid = 0;
-  if (!ParseUnsigned(name, &pid)) return std::nullopt;
-  return pid;
+  return static_cast<std::uint32_t>(pid);
 }
 
 std::vector<std::string_view> SplitCmdline(std::string_view bytes) {

@@ -19,6 +19,7 @@ struct ProcStat {
   std::uint32_t pid = 0;
   std::string_view comm;
   char state = 0;
+  std::uint32_t flags = 0;        // field 9, the kernel's PF_* bits
   std::uint64_t userTicks = 0;    // field 14, utime
   std::uint64_t kernelTicks = 0;  // field 15, stime
   std::uint64_t startTicks = 0;   // field 22, starttime, since boot
@@ -30,6 +31,13 @@ std::optional<ProcStat> ParseStat(std::string_view bytes);
 /// False for a process that has ended and only waits to be reaped (Z), or
 /// is being torn down (X, and x on older kernels).
 bool IsRunningState(char state);
+
+/// The PF_KTHREAD bit of the flags field.
+inline constexpr std::uint32_t kKernelThreadFlag = 0x00200000;
+
+/// True for a kernel thread: it has no command line, and its comm is its
+/// whole name.
+bool IsKernelThread(std::uint32_t flags);
 
 /// A /proc directory entry that names a process: decimal digits only,
 /// within 32 bits, not 0.

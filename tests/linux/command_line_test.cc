@@ -33,41 +33,95 @@ TEST(SplitCommandLineTest, BlanksQuotesAndBackslashes) {
   for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.words) << c.line;
 }
 
-class ResolveProgramTest : public ::testing::Test {
- protected:
-  std::optional<std::string> Resolve(std::string_view name, std::string_view ownDirectory,
-                                     std::string_view searchPath) {
-    probed_.clear();
-    return ResolveProgram(name, ownDirectory, searchPath, [this](const std::string& path) {
-      probed_.push_back(path);
-      return executables_.count(path) != 0;
-    });
-  }
-
-  std::set<std::string> executables_ = {"/opt/zw/kill", "/usr/bin/kill", "/bin/kill", "/bin/true",
-                                        "true"};
-  Words probed_;
+// The lookup against a fake file system: `executables` are the files that
+// exist and may be run; `probed` is every candidate asked about, in order.
+struct ResolveCase {
+  std::string what;
+  std::string name;
+  std::string ownDirectory;
+  std::string searchPath;
+  std::set<std::string> executables;
+  std::optional<std::string> found;
+  Words probed;
 };
 
-TEST_F(ResolveProgramTest, OwnDirectoryComesBeforeThePath) {
-  EXPECT_EQ(Resolve("kill", "/opt/zw", "/usr/bin:/bin"), "/opt/zw/kill");
-  EXPECT_EQ(probed_, Words{"/opt/zw/kill"});
-  EXPECT_EQ(Resolve("kill", "/opt/other", "/nowhere:/usr/bin:/bin"), "/usr/bin/kill");
-  EXPECT_EQ(probed_, (Words{"/opt/other/kill", "/nowhere/kill", "/usr/bin/kill"}));
+void ExpectResolves(const ResolveCase& c) {
+  Words probed;
+  const std::optional<std::string> found =
+      ResolveProgram(c.name, c.ownDirectory, c.searchPath, [&](const std::string& path) {
+        probed.push_back(path);
+        return c.executables.count(path) != 0;
+      });
+  EXPECT_EQ(found, c.found) << c.what;
+  EXPECT_EQ(probed, c.probed) << c.what;
 }
 
-TEST_F(ResolveProgramTest, PathEntriesAndNames) {
-  // Empty entries would mean the current directory; they are skipped.
-  EXPECT_EQ(Resolve("true", "", "::/bin:"), "/bin/true");
-  EXPECT_EQ(probed_, Words{"/bin/true"});
-  EXPECT_EQ(Resolve("kill", "/", "/usr/bin/"), "/usr/bin/kill");
-  EXPECT_EQ(probed_, (Words{"/kill", "/usr/bin/kill"}));
+TEST(ResolveProgramTest, ItsLibexecThenBesideTheExecutableThenThePath) {
+  const std::set<std::string> everywhere = {"/opt/zw/bin/kill", "/opt/zw/libexec/zeitwache/kill",
+                                            "/usr/bin/kill"};
+  const std::vector<ResolveCase> cases = {
+      {"installed under a prefix whose bin holds the system's kill",
+       "kill",
+       "/usr/bin",
+       "/usr/bin",
+       {"/usr/bin/kill", "/usr/libexec/zeitwache/kill"},
+       "/usr/libexec/zeitwache/kill",
+       {"/usr/libexec/zeitwache/kill"}},
+      {"build tree or unpacked archive",
+       "kill",
+       "/opt/zw/bin",
+       "/usr/bin",
+       {"/opt/zw/bin/kill", "/usr/bin/kill"},
+       "/opt/zw/bin/kill",
+       {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill"}},
+      {"the system's command last",
+       "kill",
+       "/opt/zw/bin/",
+       "/nowhere:/usr/bin",
+       {"/usr/bin/kill"},
+       "/usr/bin/kill",
+       {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill", "/nowhere/kill", "/usr/bin/kill"}},
+      {"executable in the root directory",
+       "kill",
+       "/",
+       "/usr/bin/",
+       {"/usr/bin/kill"},
+       "/usr/bin/kill",
+       {"/libexec/zeitwache/kill", "/kill", "/usr/bin/kill"}},
+      {"nowhere",
+       "nosuch",
+       "/opt/zw/bin",
+       "/usr/bin:/bin",
+       everywhere,
+       std::nullopt,
+       {"/opt/zw/libexec/zeitwache/nosuch", "/opt/zw/bin/nosuch", "/usr/bin/nosuch",
+        "/bin/nosuch"}},
+  };
+  for (const ResolveCase& c : cases) ExpectResolves(c);
+}
+
+TEST(ResolveProgramTest, NeverTheCurrentDirectory) {
+  // To execvp an empty entry means the current directory, and a relative one
+  // is taken from it: the watch list's directory, which others may write.
+  const std::set<std::string> planted = {"kill",     "./kill",     "/kill",
+                                         "bin/kill", "./bin/kill", "/bin/kill"};
+  const std::vector<ResolveCase> cases = {
+      {"empty entries", "kill", "", "::/bin:", planted, "/bin/kill", {"/bin/kill"}},
+      {"relative entries", "kill", "", ".:bin:./bin:/bin", planted, "/bin/kill", {"/bin/kill"}},
+      {"relative own directory", "kill", "bin", "/bin", planted, "/bin/kill", {"/bin/kill"}},
+      {"only relative places", "kill", ".", ".:", planted, std::nullopt, {}},
+  };
+  for (const ResolveCase& c : cases) ExpectResolves(c);
+}
+
+TEST(ResolveProgramTest, NamesWithADirectoryOrNoNameAtAll) {
   // A name with a directory in it is taken as it is, found or not.
-  EXPECT_EQ(Resolve("./kill", "/opt/zw", "/bin"), "./kill");
-  EXPECT_EQ(Resolve("/no/such/kill", "/opt/zw", "/bin"), "/no/such/kill");
-  EXPECT_TRUE(probed_.empty());
-  EXPECT_EQ(Resolve("nosuch", "/opt/zw", "/usr/bin:/bin"), std::nullopt);
-  EXPECT_EQ(Resolve("", "/opt/zw", "/usr/bin"), std::nullopt);
+  const std::vector<ResolveCase> cases = {
+      {"relative path", "./kill", "/opt/zw/bin", "/bin", {}, "./kill", {}},
+      {"absolute path", "/no/such/kill", "/opt/zw/bin", "/bin", {}, "/no/such/kill", {}},
+      {"empty name", "", "/opt/zw/bin", "/usr/bin", {"/opt/zw/bin/"}, std::nullopt, {}},
+  };
+  for (const ResolveCase& c : cases) ExpectResolves(c);
 }
 
 }  // namespace

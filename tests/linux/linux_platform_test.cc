@@ -7,167 +7,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/linux/proc_files.h"
-#include "platform/linux/proc_parse.h"
-#include "platform/platform.h"
-#include "tests/linux/perf_block_reader.h"
+#include "tests/linux/linux_fixture.h"
 
 namespace zw {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::Child;
+using testing::LinuxPlatformTest;
 using testing::PerfInstance;
 using testing::ReadPerfInstances;
-
-constexpr std::uint32_t kGrowStep = 40960;
-constexpr auto kPatience = std::chrono::seconds(10);
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zwtest-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// A child this test started, killed and reaped at the end unless a test
-// reaped it already.
-class Child {
- public:
-  Child(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(report[1]);
-    // The pipe closes at the exec: from then on the child runs `program`.
-    char ignored = 0;
-    while (::read(report[0], &ignored, 1) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-  }
-  ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  std::uint32_t pid() const { return static_cast<std::uint32_t>(pid_); }
-  int Wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-};
-
-FileTime Now() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return (static_cast<FileTime>(now.tv_sec) + 11'644'473'600) * 10'000'000 +
-         static_cast<FileTime>(now.tv_nsec / 100);
-}
-
-// State letter of `pid`, 0 when it has no /proc entry any more.
-char StateOf(std::uint32_t pid) {
-  std::string text;
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  if (posix::ReadFileAt(AT_FDCWD, path.c_str(), 4096, &text) != 0) return 0;
-  const auto stat = posix::ParseStat(text);
-  return stat ? stat->state : 0;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-class LinuxPlatformTest : public ::testing::Test {
- protected:
-  // A copy of sleep under a name longer than the kernel keeps in comm.
-  std::string CopySleep(const std::string& stem) {
-    static std::atomic<int> serial{0};
-    const std::string name =
-        stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".bin";
-    const fs::path path = dir_.path() / name;
-    fs::copy_file("/bin/sleep", path);
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
-    return path.string();
-  }
-
-  std::vector<std::uint8_t> QueryBlock() {
-    std::vector<std::uint8_t> buffer(kGrowStep);
-    for (;;) {
-      auto size = static_cast<std::uint32_t>(buffer.size());
-      const std::int32_t result =
-          platform_->RegQueryValueExA(RegistryKey::kPerformanceData, "230", buffer.data(), &size);
-      if (result == kErrorSuccess) {
-        buffer.resize(size);
-        return buffer;
-      }
-      EXPECT_EQ(result, kErrorMoreData);
-      if (result != kErrorMoreData) return {};
-      buffer.resize(buffer.size() + kGrowStep);
-    }
-  }
-
-  std::vector<PerfInstance> Snapshot() {
-    const std::vector<std::uint8_t> block = QueryBlock();
-    EXPECT_EQ(platform_->RegCloseKey(RegistryKey::kPerformanceData), 0);
-    auto instances = ReadPerfInstances(block);
-    EXPECT_TRUE(instances) << "the block does not parse";
-    return instances.value_or(std::vector<PerfInstance>{});
-  }
-
-  static const PerfInstance* Find(const std::vector<PerfInstance>& instances, std::uint32_t pid) {
-    const auto found = std::find_if(instances.begin(), instances.end(),
-                                    [pid](const PerfInstance& i) { return i.pid == pid; });
-    return found == instances.end() ? nullptr : &*found;
-  }
-
-  std::unique_ptr<Platform> platform_ = MakeNativePlatform();
-  TempDir dir_;
-};
+using testing::StateOf;
+using testing::WaitUntil;
+namespace fs = std::filesystem;
 
 TEST_F(LinuxPlatformTest, SnapshotNamesProgramsInFullBetweenIdleAndTotal) {
   const std::string program = CopySleep("zw-sleeper-with-a-long-name");
@@ -188,6 +44,35 @@ TEST_F(LinuxPlatformTest, SnapshotNamesProgramsInFullBetweenIdleAndTotal) {
   EXPECT_NE(Find(instances, static_cast<std::uint32_t>(::getpid())), nullptr);
 }
 
+TEST_F(LinuxPlatformTest, CommandLinesLongerThanOneReadAreReadOn) {
+  // The full name is found only past the first page of the command line.
+  const std::string program = CopySleep("zw-sleeper-behind-a-long-path");
+  const std::string argv0 =
+      "/" + std::string(5000, 'x') + "/" + fs::path(program).filename().string();
+  Child child(program, {argv0, "30"});
+  const std::vector<PerfInstance> instances = Snapshot();
+  const PerfInstance* sleeper = Find(instances, child.pid());
+  ASSERT_NE(sleeper, nullptr);
+  const std::string stem = fs::path(program).stem().string();
+  EXPECT_EQ(sleeper->name, std::u16string(stem.begin(), stem.end()));
+}
+
+// Kernel threads have no command line to read, whatever their comm.
+TEST_F(LinuxPlatformTest, KernelThreadsAreToldByTheirFlags) {
+  std::string text;
+  ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/self/stat", 4096, &text), 0);
+  const auto self = posix::ParseStat(text);
+  ASSERT_TRUE(self);
+  EXPECT_FALSE(posix::IsKernelThread(self->flags));
+  // The kernel's thread starter is pid 2, unless this runs in a pid namespace.
+  if (posix::ReadFileAt(AT_FDCWD, "/proc/2/stat", 4096, &text) != 0) return;
+  const auto kthreadd = posix::ParseStat(text);
+  ASSERT_TRUE(kthreadd);
+  if (kthreadd->comm == "kthreadd") {
+    EXPECT_TRUE(posix::IsKernelThread(kthreadd->flags));
+  }
+}
+
 TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
   const pid_t zombie = ::fork();
   if (zombie == 0) ::_exit(0);
@@ -205,8 +90,10 @@ TEST_F(LinuxPlatformTest, OneSnapshotServesEveryRetryUntilTheKeyIsClosed) {
   std::uint32_t size = 16;
   EXPECT_EQ(platform_->RegQueryValueExA(RegistryKey::kPerformanceData, "230", small.data(), &size),
             kErrorMoreData);
-  EXPECT_EQ(size, 16u);
+  // The failed round tells the size the block needs.
+  const std::uint32_t needed = size;
   const std::vector<std::uint8_t> first = QueryBlock();
+  EXPECT_EQ(first.size(), needed);
 
   const std::string program = CopySleep("zw-late-sleeper-process");
   Child late(program, {program, "30"});
@@ -223,41 +110,33 @@ TEST_F(LinuxPlatformTest, OneSnapshotServesEveryRetryUntilTheKeyIsClosed) {
   }
 }
 
-TEST_F(LinuxPlatformTest, CreationTimeIsTheMomentOfTheFork) {
-  const std::string program = CopySleep("zw-timed-sleeper");
-  const FileTime before = Now();
-  Child child(program, {program, "30"});
-  const FileTime after = Now();
-  const Handle handle =
-      platform_->OpenProcess(kProcessQueryInformation | kProcessVmRead, false, child.pid());
-  ASSERT_NE(handle, Handle::kNull);
-  FileTime creation = 0, exit = 1, kernel = 0, user = 0;
-  ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation, &exit, &kernel, &user));
-  // The start time is kept in clock ticks (10 ms at most) and cut down.
-  constexpr FileTime kMargin = 500'000;
-  EXPECT_GE(creation + kMargin, before);
-  EXPECT_LE(creation, after + kMargin);
-  EXPECT_EQ(exit, 0u);
-
-  // Once the process is gone, the handle still describes that process.
-  ::kill(static_cast<pid_t>(child.pid()), SIGKILL);
-  child.Wait();
-  FileTime again = 0;
-  ASSERT_TRUE(platform_->GetProcessTimes(handle, &again, &exit, &kernel, &user));
-  EXPECT_EQ(again, creation);
-  EXPECT_TRUE(platform_->CloseHandle(handle));
-  EXPECT_FALSE(platform_->GetProcessTimes(handle, &again, &exit, &kernel, &user));
-  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
-  EXPECT_FALSE(platform_->CloseHandle(handle));
-}
-
-TEST_F(LinuxPlatformTest, PidsThatNameNoProcessNeverOpen) {
-  std::string text;
-  ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/sys/kernel/pid_max", 64, &text), 0);
-  const auto beyond = static_cast<std::uint32_t>(std::stoul(text) + 1);
-  for (std::uint32_t pid : {0u, 0xFFFFFFFEu, beyond}) {
-    EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull) << pid;
-    EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
+TEST_F(LinuxPlatformTest, NamesNarrowToUtf8) {
+  struct Case {
+    std::u16string wide;
+    int outSize;
+    int written;
+    std::string text;
+    std::uint32_t error;
+  };
+  const std::vector<Case> cases = {
+      {u"sleep", 16, 6, "sleep", 0},
+      {u"sleep", 6, 6, "sleep", 0},
+      {u"sleep", 5, 0, "", 122},
+      {u"sleep", 0, 6, "", 0},
+      {u"m\u00fcller", 16, 8, "m\xc3\xbcller", 0},
+      {u"m\u00fcller", 7, 0, "", 122},
+      {u"", 4, 1, "", 0},
+  };
+  for (const Case& c : cases) {
+    char out[16] = {};
+    const int written = platform_->WideCharToMultiByte(c.wide.c_str(), -1, out, c.outSize);
+    EXPECT_EQ(written, c.written) << c.text << " in " << c.outSize;
+    if (c.written > 0 && c.outSize > 0) {
+      EXPECT_EQ(std::string(out, static_cast<std::size_t>(c.written - 1)), c.text);
+    }
+    if (c.written == 0) {
+      EXPECT_EQ(platform_->GetLastError(), c.error) << c.text;
+    }
   }
 }
 
@@ -342,25 +221,6 @@ TEST_F(LinuxPlatformTest, KillCommandEndsTheTargetAndLeavesNoZombie) {
   })) << "the command was not reaped";
   EXPECT_TRUE(platform_->CloseHandle(info.process));
   EXPECT_TRUE(platform_->CloseHandle(info.thread));
-}
-
-TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {
-  Handle token = Handle::kNull;
-  ASSERT_TRUE(platform_->OpenProcessToken(platform_->GetCurrentProcess(),
-                                          kTokenAdjustPrivileges | kTokenQuery, &token));
-  Luid luid;
-  EXPECT_FALSE(platform_->LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid));
-  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorNoSuchPrivilege));
-  ASSERT_TRUE(platform_->LookupPrivilegeValueA(nullptr, "sedebugprivilege", &luid));
-  ASSERT_TRUE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
-  std::string status;
-  posix::ReadFileAt(AT_FDCWD, "/proc/self/status", 65536, &status);
-  const bool entitled = ::geteuid() == 0 || posix::EffectiveCapKill(status).value_or(false);
-  EXPECT_EQ(platform_->GetLastError(),
-            entitled ? 0u : static_cast<std::uint32_t>(kErrorNotAllAssigned));
-  EXPECT_TRUE(platform_->CloseHandle(token));
-  EXPECT_FALSE(platform_->AdjustTokenPrivileges(token, false, luid, kSePrivilegeEnabled));
-  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
 }
 
 TEST_F(LinuxPlatformTest, FailuresLeaveTheirReasonBehind) {

@@ -50,6 +50,8 @@ TEST(ParseStatTest, ReadsTheFieldsAroundAnyComm) {
     EXPECT_EQ(stat->userTicks, 17u);
     EXPECT_EQ(stat->kernelTicks, 4u);
     EXPECT_EQ(stat->startTicks, 987654321u);
+    EXPECT_EQ(stat->flags, 4194560u);
+    EXPECT_FALSE(IsKernelThread(stat->flags));
   }
 }
 
