@@ -36,8 +36,29 @@ constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
 struct ToolRun {
   int exitCode = -1;
-  std::string output;
+  std::string output;  // standard output
+  std::string errors;  // standard error
 };
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Makes pidfd_open answer ENOSYS, as on a kernel without it.
+bool HidePidfdOpen() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+constexpr int kNoSeccomp = 125;
 
 std::string UniqueName(const std::string& stem) {
   std::random_device random;
@@ -127,6 +148,19 @@ class Workspace {
                  "--clear-groups", "--inh-caps=-all", copy.string()};
     }
     command.insert(command.end(), args.begin(), args.end());
+    return Exec(command, timeout, watch);
+  }
+
+  /// Runs the built kill with `args`, without pidfd_open if `withoutPidfd`.
+  ToolRun RunKill(std::vector<std::string> args, bool withoutPidfd = false) {
+    args.insert(args.begin(), ZW_KILL_BINARY);
+    return Exec(args, std::chrono::seconds(30), {}, withoutPidfd);
+  }
+
+ private:
+  ToolRun Exec(std::vector<std::string> command, std::chrono::seconds timeout,
+               const std::function<void(const std::string&)>& watch, bool withoutPidfd = false) {
+    const fs::path errors = dir_ / "stderr";
     std::vector<char*> argv;
     for (std::string& a : command) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -134,8 +168,10 @@ class Workspace {
     EXPECT_EQ(pipe(pipeFds), 0);
     const pid_t pid = fork();
     if (pid == 0) {
+      if (withoutPidfd && !HidePidfdOpen()) _exit(kNoSeccomp);
       dup2(pipeFds[1], STDOUT_FILENO);
       close(pipeFds[0]);
+      if (!freopen(errors.c_str(), "w", stderr)) _exit(126);
       if (chdir(dir_.c_str()) != 0) _exit(126);
       execv(argv[0], argv.data());
       _exit(127);
@@ -157,10 +193,10 @@ class Workspace {
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    run.errors = ReadFile(errors);
     return run;
   }
 
- private:
   // Returns once the child runs `program`, so a tool started next is sure
   // to see it under its name.
   pid_t Start(const fs::path& program, const std::string& arg, bool ignoreTerm) {
@@ -380,55 +416,6 @@ TEST_F(EndToEndTermination, ProgramThatEndsOnTermIsNotKilled) {
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-struct KillRun {
-  int exitCode = -1;
-  std::string errors;  // standard error
-  std::string output;  // standard output
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Makes pidfd_open answer ENOSYS, as on a kernel without it.
-bool HidePidfdOpen() {
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
-
-constexpr int kNoSeccomp = 125;
-
-// Runs the built kill with `args` and waits for it: it bounds its own time.
-KillRun RunKill(const Workspace& ws, std::vector<std::string> args, bool withoutPidfd = false) {
-  const fs::path out = ws.dir() / "kill.out";
-  const fs::path err = ws.dir() / "kill.err";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (withoutPidfd && !HidePidfdOpen()) _exit(kNoSeccomp);
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(ZW_KILL_BINARY)};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(ZW_KILL_BINARY, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  KillRun run;
-  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-  run.errors = ReadFile(err);
-  run.output = ReadFile(out);
-  return run;
-}
-
 // A pid above the kernel's limit: no process has it, now or later.
 std::string PidNoProcessCanHave() {
   long pidMax = 4194304;
@@ -451,7 +438,7 @@ TEST(KillCommand, RefusesWhatItCannotEnd) {
       {{"-5"}, 2, "kill: invalid process identifier \"-5\": must be positive\n"},
   };
   for (const auto& c : cases) {
-    const KillRun run = RunKill(ws, c.args);
+    const ToolRun run = ws.RunKill(c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.message;
     EXPECT_EQ(run.errors, c.message);
     EXPECT_EQ(run.output, "");
@@ -466,13 +453,13 @@ TEST(KillCommand, EndsItsTargetWithoutPidfd) {
   const pid_t polite = ws.StartSleeper(UniqueName("zwterm"), 60);
   const pid_t deaf = ws.StartSleeper(UniqueName("zwdeaf"), 60, /*ignoreTerm=*/true);
 
-  const KillRun ended = RunKill(ws, {std::to_string(polite)}, true);
+  const ToolRun ended = ws.RunKill({std::to_string(polite)}, true);
   if (ended.exitCode == kNoSeccomp) GTEST_SKIP() << "no seccomp filters here";
   EXPECT_EQ(ended.exitCode, 0) << ended.errors;
   EXPECT_EQ(ended.errors, "");
   EXPECT_TRUE(EndedBySignal(ws.Reap(polite), SIGTERM));
 
-  const KillRun killed = RunKill(ws, {"--grace=1", std::to_string(deaf)}, true);
+  const ToolRun killed = ws.RunKill({"--grace=1", std::to_string(deaf)}, true);
   EXPECT_EQ(killed.exitCode, 0) << killed.errors;
   EXPECT_EQ(killed.errors, "kill: process " + std::to_string(deaf) +
                                " did not end within 1 s of SIGTERM; ended by SIGKILL\n");
