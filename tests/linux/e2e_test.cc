@@ -388,31 +388,27 @@ std::string ShortName() {
   return name;
 }
 
-TEST_F(EndToEndTermination, ProgramDeafToTermIsKilledAfterTheGracePeriod) {
+// One program ends on SIGTERM and is not sent SIGKILL; the other ignores it
+// and is killed once the grace period is over.
+TEST_F(EndToEndTermination, TermIsObeyedOrFollowedByKillAfterTheGracePeriod) {
   Workspace ws;
-  const std::string name = UniqueName("zwdeaf");
-  const pid_t watched = Overdue(ws, name, ws.StartSleeper(name, 300, /*ignoreTerm=*/true));
-  const ToolRun run = ws.Run({}, std::chrono::seconds(40));
-  EXPECT_EQ(run.exitCode, 100);
-  EXPECT_NE(run.output.find(Line("Prozess beendet: ", name, watched)), std::string::npos)
-      << run.output;
-  EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos) << run.output;
-  EXPECT_TRUE(EndedBySignal(ws.Reap(watched), SIGKILL));
-}
-
-TEST_F(EndToEndTermination, ProgramThatEndsOnTermIsNotKilled) {
-  Workspace ws;
-  const std::string name = ShortName();
+  const std::string deafName = UniqueName("zwdeaf");
+  const std::string politeName = ShortName();
   const fs::path marker = ws.dir() / "ended-on-term";
   const std::string trap = "trap 'kill $child; echo > " + marker.string() + "; exit 0' TERM\n";
-  const pid_t watched =
-      Overdue(ws, name, ws.StartScript(name, trap + "sleep 60 & child=$!\nwait\n"));
-  const ToolRun run = ws.Run({}, std::chrono::seconds(40));
+  const pid_t deaf = ws.StartSleeper(deafName, 300, /*ignoreTerm=*/true);
+  const pid_t polite = ws.StartScript(politeName, trap + "sleep 60 & child=$!\nwait\n");
+  ws.WatchList("[PGM]\nPGM001=" + deafName + "\nAKT001=1\nPGM002=" + politeName + "\nAKT002=1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const ToolRun run = ws.Run({}, std::chrono::seconds(50));
   EXPECT_EQ(run.exitCode, 100);
-  EXPECT_NE(run.output.find(Line("Prozess beendet: ", name, watched)), std::string::npos)
+  EXPECT_NE(run.output.find(Line("Prozess beendet: ", deafName, deaf)), std::string::npos)
       << run.output;
+  EXPECT_NE(run.output.find(Line("Prozess beendet: ", politeName, polite)), std::string::npos);
+  EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos);
+  EXPECT_TRUE(EndedBySignal(ws.Reap(deaf), SIGKILL));
   EXPECT_TRUE(fs::exists(marker));
-  const int status = ws.Reap(watched);
+  const int status = ws.Reap(polite);
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
