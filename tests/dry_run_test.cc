@@ -88,11 +88,6 @@ TEST(DryRun, AgreesWithTheCheck) {
        Framed({Proc(clock, 7, u"app", 120)}),
        "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\nWuerde warten\n",
        {}},
-      {"APP",
-       "-5",  // never reached
-       Framed({Proc(clock, 7, u"app", 1'000'000)}),
-       "Prozess gefunden APP.EXE, 7 (Laufzeit= 1000000 Sekunden)\nWuerde warten\n",
-       {}},
       // The companion is terminated twice when it is the overdue process, but
       // told once.
       {"SAMMLER",
