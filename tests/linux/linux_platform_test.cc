@@ -57,18 +57,6 @@ TEST_F(LinuxPlatformTest, CommandLinesLongerThanOneReadAreReadOn) {
   EXPECT_EQ(sleeper->name, std::u16string(stem.begin(), stem.end()));
 }
 
-// Kernel threads have no command line to read, whatever their comm.
-TEST_F(LinuxPlatformTest, KernelThreadsAreToldByTheirFlags) {
-  // The kernel's thread starter is pid 2, unless this runs in a pid namespace.
-  std::string text;
-  if (posix::ReadFileAt(AT_FDCWD, "/proc/2/stat", 4096, &text) != 0) return;
-  const auto kthreadd = posix::ParseStat(text);
-  ASSERT_TRUE(kthreadd);
-  if (kthreadd->comm == "kthreadd") {
-    EXPECT_TRUE(posix::IsKernelThread(kthreadd->flags));
-  }
-}
-
 TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
   const pid_t zombie = ::fork();
   if (zombie == 0) ::_exit(0);
