@@ -59,7 +59,6 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", longArgument}, 0, Mode::kWatch},
       {{"zeitwache", "--helpme"}, 0, Mode::kWatch},
       {{"zeitwache", "--HELP"}, 0, Mode::kWatch},
-      {{"zeitwache", "-H?"}, 0, Mode::kWatch},
       {{"zeitwache", "/h"}, 0, Mode::kWatch},
       {{"zeitwache", "--dry-run=yes"}, 0, Mode::kWatch},
   };
