@@ -54,6 +54,7 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "-h", "--version", "/D"}, 1, Mode::kHelp},
       // Ignored, as every argument the tool does not know.
       {{"zeitwache", "/DEBUG"}, 0, Mode::kWatch},
+      {{"zeitwache", "D"}, 0, Mode::kWatch},
       {{"zeitwache", "/"}, 0, Mode::kWatch},
       {{"zeitwache", ""}, 0, Mode::kWatch},
       {{"zeitwache", longArgument}, 0, Mode::kWatch},
