@@ -70,13 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Program names and patterns are short; longer inputs only slow the run.
   const std::string text = input.ConsumeRandomLengthString(300);
   const std::string pattern = input.ConsumeRandomLengthString(300);
-  const int matched = zw::WildcardMatch(text, pattern);
-  Require(matched == 0 || matched == 1, "answer neither 0 nor 1");
-  Require(matched == ReferenceMatch(text, pattern), "differs from the reference matcher");
-  // A star before or after never loses a match.
-  if (matched == 1) {
-    Require(zw::WildcardMatch(text, "*" + pattern) == 1, "leading star lost the match");
-    Require(zw::WildcardMatch(text, pattern + "*") == 1, "trailing star lost the match");
-  }
+  Require(zw::WildcardMatch(text, pattern) == ReferenceMatch(text, pattern),
+          "differs from the reference matcher");
   return 0;
 }

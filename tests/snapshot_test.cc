@@ -86,6 +86,11 @@ TEST(Snapshot, StartsWhereTheLastCheckFitted) {
     EXPECT_EQ(run.platform.perfQueries - before, c.queries);
     EXPECT_EQ(run.state.inventory.processTable.back().pid, c.list.back().pid);
   }
+  // Nothing from one run reaches the next: a new run starts at 40960 bytes.
+  ScriptedRun next;
+  next.platform.snapshots = {{large, {}}};
+  Snapshot(next);
+  EXPECT_EQ(next.platform.perfQueries, largeSteps);
 }
 
 TEST(Snapshot, FailedQueryKeepsTheSizeThatFitted) {
@@ -98,18 +103,6 @@ TEST(Snapshot, FailedQueryKeepsTheSizeThatFitted) {
   const int before = run.platform.perfQueries;
   EXPECT_EQ(Snapshot(run), 5000u);
   EXPECT_EQ(run.platform.perfQueries - before, 1);
-}
-
-// Nothing from one run reaches the next: a new run starts at 40960 bytes.
-TEST(Snapshot, EachRunStartsAtTheFirstStep) {
-  for (int runNumber = 0; runNumber < 2; ++runNumber) {
-    SCOPED_TRACE(runNumber);
-    ScriptedRun run;
-    const auto list = Workers(run.platform, 5000);
-    run.platform.snapshots = {{list, {}}};
-    Snapshot(run);
-    EXPECT_EQ(run.platform.perfQueries, Steps(BlockSize(list)));
-  }
 }
 
 TEST(Snapshot, NamesThatCannotBeConvertedOrDoNotFitAreUnknown) {

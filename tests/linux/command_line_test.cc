@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,93 +36,48 @@ TEST(SplitCommandLineTest, BlanksQuotesAndBackslashes) {
 
 // The lookup against a fake file system: `executables` are the files that
 // exist and may be run; `probed` is every candidate asked about, in order.
-struct ResolveCase {
-  std::string what;
-  std::string name;
-  std::string ownDirectory;
-  std::string searchPath;
-  std::set<std::string> executables;
-  std::optional<std::string> found;
-  Words probed;
-};
-
-void ExpectResolves(const ResolveCase& c) {
-  Words probed;
-  const std::optional<std::string> found =
-      ResolveProgram(c.name, c.ownDirectory, c.searchPath, [&](const std::string& path) {
-        probed.push_back(path);
-        return c.executables.count(path) != 0;
-      });
-  EXPECT_EQ(found, c.found) << c.what;
-  EXPECT_EQ(probed, c.probed) << c.what;
-}
-
-TEST(ResolveProgramTest, ItsLibexecThenBesideTheExecutableThenThePath) {
-  const std::set<std::string> everywhere = {"/opt/zw/bin/kill", "/opt/zw/libexec/zeitwache/kill",
-                                            "/usr/bin/kill"};
-  const std::vector<ResolveCase> cases = {
-      {"installed under a prefix whose bin holds the system's kill",
-       "kill",
-       "/usr/bin",
-       "/usr/bin",
-       {"/usr/bin/kill", "/usr/libexec/zeitwache/kill"},
-       "/usr/libexec/zeitwache/kill",
-       {"/usr/libexec/zeitwache/kill"}},
-      {"build tree or unpacked archive",
-       "kill",
-       "/opt/zw/bin",
-       "/usr/bin",
-       {"/opt/zw/bin/kill", "/usr/bin/kill"},
-       "/opt/zw/bin/kill",
-       {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill"}},
-      {"the system's command last",
-       "kill",
-       "/opt/zw/bin/",
-       "/nowhere:/usr/bin",
-       {"/usr/bin/kill"},
-       "/usr/bin/kill",
-       {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill", "/nowhere/kill", "/usr/bin/kill"}},
-      {"executable in the root directory",
-       "kill",
-       "/",
-       "/usr/bin/",
-       {"/usr/bin/kill"},
-       "/usr/bin/kill",
-       {"/libexec/zeitwache/kill", "/kill", "/usr/bin/kill"}},
-      {"nowhere",
-       "nosuch",
-       "/opt/zw/bin",
-       "/usr/bin:/bin",
-       everywhere,
-       std::nullopt,
-       {"/opt/zw/libexec/zeitwache/nosuch", "/opt/zw/bin/nosuch", "/usr/bin/nosuch",
-        "/bin/nosuch"}},
-  };
-  for (const ResolveCase& c : cases) ExpectResolves(c);
-}
-
-TEST(ResolveProgramTest, NeverTheCurrentDirectory) {
-  // To execvp an empty entry means the current directory, and a relative one
-  // is taken from it: the watch list's directory, which others may write.
+// Never the current directory: to execvp an empty entry means it, and a
+// relative one is taken from it; it is the watch list's, which others may
+// write.
+TEST(ResolveProgramTest, LibexecThenBesideTheExecutableThenThePathNeverRelative) {
   const std::set<std::string> planted = {"kill",     "./kill",     "/kill",
                                          "bin/kill", "./bin/kill", "/bin/kill"};
-  const std::vector<ResolveCase> cases = {
+  const struct {
+    std::string what, name, ownDirectory, searchPath;
+    std::set<std::string> executables;
+    std::optional<std::string> found;
+    Words probed;
+  } cases[] = {
+      // clang-format off
+      {"installed where bin holds the system's kill", "kill", "/usr/bin", "/usr/bin",
+       {"/usr/bin/kill", "/usr/libexec/zeitwache/kill"}, "/usr/libexec/zeitwache/kill", {"/usr/libexec/zeitwache/kill"}},
+      {"build tree or unpacked archive", "kill", "/opt/zw/bin", "/usr/bin",
+       {"/opt/zw/bin/kill", "/usr/bin/kill"}, "/opt/zw/bin/kill", {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill"}},
+      {"the system's command last", "kill", "/opt/zw/bin/", "/nowhere:/usr/bin",
+       {"/usr/bin/kill"}, "/usr/bin/kill", {"/opt/zw/libexec/zeitwache/kill", "/opt/zw/bin/kill", "/nowhere/kill", "/usr/bin/kill"}},
+      {"executable in the root directory", "kill", "/", "/usr/bin/",
+       {"/usr/bin/kill"}, "/usr/bin/kill", {"/libexec/zeitwache/kill", "/kill", "/usr/bin/kill"}},
+      {"nowhere", "nosuch", "/opt/zw/bin", "/usr/bin:/bin",
+       {}, std::nullopt, {"/opt/zw/libexec/zeitwache/nosuch", "/opt/zw/bin/nosuch", "/usr/bin/nosuch", "/bin/nosuch"}},
       {"empty entries", "kill", "", "::/bin:", planted, "/bin/kill", {"/bin/kill"}},
       {"relative entries", "kill", "", ".:bin:./bin:/bin", planted, "/bin/kill", {"/bin/kill"}},
       {"relative own directory", "kill", "bin", "/bin", planted, "/bin/kill", {"/bin/kill"}},
       {"only relative places", "kill", ".", ".:", planted, std::nullopt, {}},
-  };
-  for (const ResolveCase& c : cases) ExpectResolves(c);
-}
-
-TEST(ResolveProgramTest, NamesWithADirectoryOrNoNameAtAll) {
-  // A name with a directory in it is taken as it is, found or not.
-  const std::vector<ResolveCase> cases = {
       {"relative path", "./kill", "/opt/zw/bin", "/bin", {}, "./kill", {}},
       {"absolute path", "/no/such/kill", "/opt/zw/bin", "/bin", {}, "/no/such/kill", {}},
       {"empty name", "", "/opt/zw/bin", "/usr/bin", {"/opt/zw/bin/"}, std::nullopt, {}},
+      // clang-format on
   };
-  for (const ResolveCase& c : cases) ExpectResolves(c);
+  for (const auto& c : cases) {
+    Words probed;
+    const auto found =
+        ResolveProgram(c.name, c.ownDirectory, c.searchPath, [&](const std::string& path) {
+          probed.push_back(path);
+          return c.executables.count(path) != 0;
+        });
+    EXPECT_EQ(found, c.found) << c.what;
+    EXPECT_EQ(probed, c.probed) << c.what;
+  }
 }
 
 }  // namespace

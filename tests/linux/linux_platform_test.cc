@@ -57,22 +57,6 @@ TEST_F(LinuxPlatformTest, CommandLinesLongerThanOneReadAreReadOn) {
   EXPECT_EQ(sleeper->name, std::u16string(stem.begin(), stem.end()));
 }
 
-// Kernel threads have no command line to read, whatever their comm.
-TEST_F(LinuxPlatformTest, KernelThreadsAreToldByTheirFlags) {
-  std::string text;
-  ASSERT_EQ(posix::ReadFileAt(AT_FDCWD, "/proc/self/stat", 4096, &text), 0);
-  const auto self = posix::ParseStat(text);
-  ASSERT_TRUE(self);
-  EXPECT_FALSE(posix::IsKernelThread(self->flags));
-  // The kernel's thread starter is pid 2, unless this runs in a pid namespace.
-  if (posix::ReadFileAt(AT_FDCWD, "/proc/2/stat", 4096, &text) != 0) return;
-  const auto kthreadd = posix::ParseStat(text);
-  ASSERT_TRUE(kthreadd);
-  if (kthreadd->comm == "kthreadd") {
-    EXPECT_TRUE(posix::IsKernelThread(kthreadd->flags));
-  }
-}
-
 TEST_F(LinuxPlatformTest, EndedButUnreapedProcessesAreNotListedOrOpened) {
   const pid_t zombie = ::fork();
   if (zombie == 0) ::_exit(0);
@@ -119,13 +103,9 @@ TEST_F(LinuxPlatformTest, NamesNarrowToUtf8) {
     std::uint32_t error;
   };
   const std::vector<Case> cases = {
-      {u"sleep", 16, 6, "sleep", 0},
-      {u"sleep", 6, 6, "sleep", 0},
-      {u"sleep", 5, 0, "", 122},
-      {u"sleep", 0, 6, "", 0},
-      {u"m\u00fcller", 16, 8, "m\xc3\xbcller", 0},
-      {u"m\u00fcller", 7, 0, "", 122},
-      {u"", 4, 1, "", 0},
+      {u"sleep", 6, 6, "sleep", 0},    {u"sleep", 5, 0, "", 122},
+      {u"sleep", 0, 6, "", 0},         {u"m\u00fcller", 16, 8, "m\xc3\xbcller", 0},
+      {u"m\u00fcller", 7, 0, "", 122}, {u"", 4, 1, "", 0},
   };
   for (const Case& c : cases) {
     char out[16] = {};

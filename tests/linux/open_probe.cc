@@ -5,8 +5,7 @@
 //
 // ITEM is a pid, "self" (this process), or "snapshot" (take a process
 // snapshot, so that the pids after it are answered from it). One line per
-// pid: "<item> opened" or "<item> failed <error>"; at the end
-// "privilege <error>", the last error of enabling the debug privilege.
+// pid: "<item> opened" or "<item> failed <error>".
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -55,14 +54,5 @@ int main(int argc, char** argv) {
       Probe(*platform, item);
     }
   }
-  zw::Handle token = zw::Handle::kNull;
-  zw::Luid luid;
-  if (!platform->OpenProcessToken(platform->GetCurrentProcess(), zw::kTokenAdjustPrivileges,
-                                  &token) ||
-      !platform->LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &luid) ||
-      !platform->AdjustTokenPrivileges(token, false, luid, zw::kSePrivilegeEnabled)) {
-    return 1;
-  }
-  std::printf("privilege %u\n", platform->GetLastError());
   return 0;
 }
