@@ -13,19 +13,7 @@ build="${ZW_FUZZ_BUILD:-build-fuzz}"
 started=$SECONDS
 
 # clang and its sanitizer and libFuzzer runtimes, from Debian.
-packages=(cmake make clang libclang-rt-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]} > 0)); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+scripts/setup.sh --fuzz
 
 echo "== Fuzz targets (clang, libFuzzer) in $build"
 if [[ -f "$build/CMakeCache.txt" ]] && ! grep -q '^ZW_BUILD_FUZZERS:BOOL=ON' "$build/CMakeCache.txt"; then

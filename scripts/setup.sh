@@ -2,6 +2,7 @@
 # Installs the Debian packages the build and the tests need, where missing.
 #   scripts/setup.sh            everything scripts/test.sh needs
 #   scripts/setup.sh --native   only the native build (scripts/demo.sh)
+#   scripts/setup.sh --fuzz     only the fuzz targets (scripts/fuzz.sh)
 set -euo pipefail
 
 native=(cmake make g++ procps)
@@ -14,9 +15,11 @@ packages=("${native[@]}" libgtest-dev googletest
           g++-mingw-w64-x86-64-posix wine wine64
           dpkg-dev file lintian strace systemd libxml2-utils groff-base mandoc man-db
           clang libclang-rt-dev)
-if [ "${1:-}" = "--native" ]; then
-  packages=("${native[@]}")
-fi
+fuzz=(cmake make clang libclang-rt-dev)
+case "${1:-}" in
+  --native) packages=("${native[@]}") ;;
+  --fuzz) packages=("${fuzz[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
