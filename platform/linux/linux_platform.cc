@@ -288,12 +288,20 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::FromSnapshot(std::u
       facts_.begin(), facts_.end(), pid,
       [](const posix::ProcFacts& facts, std::uint32_t wanted) { return facts.pid < wanted; });
   if (found == facts_.end() || found->pid != pid) return std::nullopt;
-  const std::optional<FileTime> creation = posix::StartTicksToFileTime(
-      found->startTicks, ticksPerSecond_, factsRealtimeNs_, factsBoottimeNs_);
+  return IdentityOf(*found, factsRealtimeNs_, factsBoottimeNs_);
+}
+
+// The creation time is computed from the boot-relative start ticks with the
+// two clocks read together, so the rounding of the whole-second btime never
+// enters it.
+std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
+    const posix::ProcFacts& facts, std::int64_t realtimeNs, std::int64_t boottimeNs) const {
+  const std::optional<FileTime> creation =
+      posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, realtimeNs, boottimeNs);
   if (!creation) return std::nullopt;
-  return ProcessIdentity{pid, found->startTicks, *creation,
-                         posix::TicksTo100ns(found->kernelTicks, ticksPerSecond_),
-                         posix::TicksTo100ns(found->userTicks, ticksPerSecond_)};
+  return ProcessIdentity{facts.pid, facts.startTicks, *creation,
+                         posix::TicksTo100ns(facts.kernelTicks, ticksPerSecond_),
+                         posix::TicksTo100ns(facts.userTicks, ticksPerSecond_)};
 }
 
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint32_t pid, int* error,
@@ -305,18 +313,10 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     *error = ESRCH;
     return std::nullopt;
   }
-  // Read together, as for a snapshot.
-  const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
-  const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
-  const std::optional<FileTime> creation =
-      posix::StartTicksToFileTime(stat.startTicks, ticksPerSecond_, realtime, boottime);
-  if (!creation) {
-    *error = EINVAL;
-    return std::nullopt;
-  }
-  return ProcessIdentity{pid, stat.startTicks, *creation,
-                         posix::TicksTo100ns(stat.kernelTicks, ticksPerSecond_),
-                         posix::TicksTo100ns(stat.userTicks, ticksPerSecond_)};
+  const auto identity = IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks},
+                                   Nanoseconds(CLOCK_REALTIME), Nanoseconds(CLOCK_BOOTTIME));
+  if (!identity) *error = EINVAL;
+  return identity;
 }
 
 bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,

@@ -81,6 +81,8 @@ class LinuxPlatform : public Platform {
   std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error, bool allowEnded);
   // The process as the latest snapshot read it; nullopt when not listed.
   std::optional<ProcessIdentity> FromSnapshot(std::uint32_t pid) const;
+  std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts, std::int64_t realtimeNs,
+                                            std::int64_t boottimeNs) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/proc_parse.h"
+#include "platform/linux/proc_files.h"
 #include "tools/kill/end_process.h"
 #include "tools/kill/kill_args.h"
 
@@ -47,21 +47,6 @@ int PidfdSendSignalCall(int pidfd, int signal) {
 #endif
 }
 
-// The first bytes of /proc/PID/stat, as many as one bounded read gives.
-std::optional<std::string> ReadStatFile(int pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  char buffer[1024];
-  ssize_t got = 0;
-  do {
-    got = ::read(fd, buffer, sizeof buffer);
-  } while (got < 0 && errno == EINTR);
-  ::close(fd);
-  if (got <= 0) return std::nullopt;
-  return std::string(buffer, static_cast<std::size_t>(got));
-}
-
 class SystemControl final : public zw::kill::ProcessControl {
  public:
   int PidfdOpen(int pid) override { return PidfdOpenCall(pid); }
@@ -78,11 +63,9 @@ class SystemControl final : public zw::kill::ProcessControl {
   int Kill(int pid, int signal) override { return ::kill(pid, signal) == 0 ? 0 : -errno; }
 
   std::optional<zw::kill::ProcessStat> ReadStat(int pid) override {
-    const std::optional<std::string> bytes = ReadStatFile(pid);
-    if (!bytes) return std::nullopt;
-    const std::optional<zw::posix::ProcStat> stat = zw::posix::ParseStat(*bytes);
-    if (!stat) return std::nullopt;
-    return zw::kill::ProcessStat{stat->state, stat->startTicks};
+    zw::posix::ProcStat stat;
+    if (reader_.ReadStat(static_cast<std::uint32_t>(pid), &stat) != 0) return std::nullopt;
+    return zw::kill::ProcessStat{stat.state, stat.startTicks};
   }
 
   void SleepMs(int ms) override {
@@ -96,6 +79,9 @@ class SystemControl final : public zw::kill::ProcessControl {
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
   }
+
+ private:
+  zw::posix::ProcReader reader_;
 };
 
 }  // namespace
