@@ -1,8 +1,9 @@
 #include "enforce/check.h"
 
-#include <cstdio>
+#include <algorithm>
 
 #include "enforce/marking.h"
+#include "enforce/terminate.h"
 #include "inventory/process_table.h"
 #include "platform/common/ascii.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::uint32_t kWaitMs = 5000;
 constexpr std::uint32_t kAfterTerminationMs = 2000;
-constexpr std::uint32_t kAfterCommandMs = 100;
 
 int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
 long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
@@ -31,17 +31,50 @@ bool Matches(ProcessRecord& slot, const std::string& name, bool pattern) {
   return slot.name.starts_with(name);
 }
 
+// The companion's slot in the current snapshot, when it is to be ended with
+// `slot`: not the same process, not already being ended, not passed over.
+const ProcessRecord* CompanionToEnd(RunState& state, const ProcessRecord& slot) {
+  const Inventory& inventory = state.inventory;
+  const std::uint32_t companion = inventory.companionPid;
+  if (companion == 0 || companion == slot.pid) return nullptr;
+  const std::size_t count =
+      std::min<std::size_t>(inventory.processCount, inventory.processTable.size());
+  for (std::size_t k = count; k-- > 0;) {
+    const ProcessRecord& candidate = inventory.processTable[k];
+    if (candidate.pid != companion || candidate.name != kCompanionName) continue;
+    if (IsBeingTerminated(state, candidate)) return nullptr;
+    return WhyPassOver(state, candidate) == PassOver::kNone ? &candidate : nullptr;
+  }
+  return nullptr;
+}
+
+void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_t error) {
+  Print(state.output, "CreateProcess failed with %d\n", AsSigned(error));
+  Print(state.output, "Prozess nicht beendet: %s, %d\n", slot.name.c_str(), AsSigned(slot.pid));
+}
+
 void Terminate(RunState& state, const ProcessRecord& slot) {
   std::uint32_t error = 0;
-  const TerminateOutcome outcome = TerminateByCommand(state, slot.pid, &error);
+  const TerminateOutcome outcome = TerminateByCommand(state, slot, &error);
+  const ProcessRecord* companion = CompanionToEnd(state, slot);
   std::uint32_t companionError = 0;
-  TerminateByCommand(state, state.inventory.companionPid, &companionError);
+  const TerminateOutcome companionOutcome =
+      companion != nullptr ? TerminateByCommand(state, *companion, &companionError)
+                           : TerminateOutcome::kSkipped;
   if (outcome == TerminateOutcome::kStarted) {
     Print(state.output, "Prozess beendet: %s, %d  (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
           AsSigned(slot.pid), AsLong(slot.runTime));
   } else if (outcome == TerminateOutcome::kFailed) {
-    Print(state.output, "CreateProcess failed with %d\n", AsSigned(error));
+    ReportStartFailure(state, slot, error);
   }
+  if (companionOutcome == TerminateOutcome::kFailed) {
+    ReportStartFailure(state, *companion, companionError);
+  }
+}
+
+void PauseAfterTermination(RunState& state) {
+  if (state.verbose == 1) Print(state.output, "Wait 2 sek\n");
+  state.platform.Sleep(kAfterTerminationMs);
 }
 
 void PrintFound(RunState& state, const ProcessRecord& slot) {
@@ -54,6 +87,9 @@ void PrintFound(RunState& state, const ProcessRecord& slot) {
 void SurveyProcesses(RunState& state, std::string& name) {
   Platform& platform = state.platform;
   Inventory& inventory = state.inventory;
+  // Commands that have ended are closed first, so that the snapshot is
+  // judged against what they did.
+  ReapTerminationCommands(state);
   inventory.processCount = TakeProcessSnapshot(platform, state.output, inventory);
   // Patterns are written in upper case, as the matcher folds only the text.
   UpperCaseInPlace(name);
@@ -64,14 +100,20 @@ void SurveyProcesses(RunState& state, std::string& name) {
   MeasureRunTimes(platform, inventory);
 }
 
-ProcessRecord* FindWatchedProcess(RunState& state, std::string& name) {
+ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver) {
   Inventory& inventory = state.inventory;
   UpperCaseInPlace(name);
   const bool pattern = IsPattern(name);
   for (std::uint32_t i = 0; i < inventory.processCount; ++i) {
     ProcessRecord& slot = inventory.processTable[i];
     if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
-    if (Matches(slot, name, pattern)) return &slot;
+    if (!Matches(slot, name, pattern)) continue;
+    const PassOver reason = WhyPassOver(state, slot);
+    if (reason == PassOver::kNone) return &slot;
+    if (tellPassedOver) {
+      Print(state.output, "Prozess uebergangen: %s, %d (%s)\n", slot.name.c_str(),
+            AsSigned(slot.pid), DescribePassOver(reason));
+    }
   }
   state.listingDone = 1;
   return nullptr;
@@ -81,27 +123,34 @@ Verdict Decide(const ProcessRecord& slot, std::uint32_t limit) {
   return static_cast<std::uint64_t>(slot.runTime) < limit ? Verdict::kWait : Verdict::kTerminate;
 }
 
-bool NamesAProcess(std::uint32_t pid) { return pid != 0 && pid != kPseudoPid; }
-
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
   SurveyProcesses(state, name);
-  const ProcessRecord* slot = FindWatchedProcess(state, name);
+  JudgeTerminations(state);
+  const ProcessRecord* slot = FindWatchedProcess(state, name, state.verbose == 1);
   if (slot == nullptr) return CheckResult::kNoProcess;
   if (state.verbose == 1) PrintFound(state, *slot);
+  if (IsBeingTerminated(state, *slot)) {
+    // Its kill is still at work: a second one would only repeat SIGTERM.
+    if (state.verbose == 1) {
+      Print(state.output, "Prozess wird beendet: %s, %d\n", slot->name.c_str(),
+            AsSigned(slot->pid));
+    }
+    PauseAfterTermination(state);
+    return CheckResult::kHandled;
+  }
   if (Decide(*slot, limit) == Verdict::kWait) {
     if (state.verbose == 1) Print(state.output, "Wait 5 sek\n");
     state.platform.Sleep(kWaitMs);
     return CheckResult::kHandled;
   }
   Terminate(state, *slot);
-  if (state.verbose == 1) Print(state.output, "Wait 2 sek\n");
-  state.platform.Sleep(kAfterTerminationMs);
+  PauseAfterTermination(state);
   return CheckResult::kHandled;
 }
 
 void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
   SurveyProcesses(state, name);
-  const ProcessRecord* slot = FindWatchedProcess(state, name);
+  const ProcessRecord* slot = FindWatchedProcess(state, name, true);
   if (slot == nullptr) {
     Print(state.output, "Kein Prozess gefunden\n");
     return;
@@ -112,31 +161,9 @@ void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit)
     return;
   }
   Print(state.output, "Wuerde beenden: %s, %d\n", slot->name.c_str(), AsSigned(slot->pid));
-  const std::uint32_t companion = state.inventory.companionPid;
-  if (NamesAProcess(companion) && companion != slot->pid) {
-    Print(state.output, "Wuerde mitbeenden: %s, %d\n", kCompanionName, AsSigned(companion));
+  if (const ProcessRecord* companion = CompanionToEnd(state, *slot)) {
+    Print(state.output, "Wuerde mitbeenden: %s, %d\n", kCompanionName, AsSigned(companion->pid));
   }
-}
-
-TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid, std::uint32_t* error) {
-  if (!NamesAProcess(pid)) return TerminateOutcome::kSkipped;
-  Platform& platform = state.platform;
-  char commandLine[32];
-  std::snprintf(commandLine, sizeof commandLine, "kill %d", AsSigned(pid));
-  StartupInfo startup;
-  startup.cb = sizeof(StartupInfo);
-  startup.showWindow = kSwShow;  // not in force: flags stays 0
-  ProcessInformation info;
-  TerminateOutcome outcome = TerminateOutcome::kStarted;
-  if (platform.CreateProcessA(nullptr, commandLine, false, 0, startup, &info)) {
-    platform.CloseHandle(info.thread);
-    platform.CloseHandle(info.process);
-  } else {
-    *error = platform.GetLastError();
-    outcome = TerminateOutcome::kFailed;
-  }
-  platform.Sleep(kAfterCommandMs);
-  return outcome;
 }
 
 }  // namespace zw

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "enforce/terminate.h"
 #include "state/run_state.h"
 
 namespace zw {
@@ -23,7 +24,9 @@ enum class CheckResult : int {
 /// Checks one entry. `name` is upper-cased in place; an entry whose name
 /// holds "*" or "?" is a pattern matched against whole names and titles,
 /// any other name is matched as a prefix of the process names. `limit` is
-/// the maximum run time in seconds, compared as an unsigned value.
+/// the maximum run time in seconds, compared as an unsigned value. A process
+/// whose kill still runs is waited for as after a termination; one that a
+/// kill could not end is passed over for the rest of the run.
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
 
 /// Tells what CheckWatchEntry would do now with the entry, acting on nothing:
@@ -41,10 +44,11 @@ void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit)
 void SurveyProcesses(RunState& state, std::string& name);
 
 /// The first slot of the current snapshot that matches the surveyed entry
-/// (its name upper-cased), or nullptr after setting `listingDone`. In verbose
-/// mode, while `listingDone` is 0, prints a listing line for every slot it
-/// visits.
-ProcessRecord* FindWatchedProcess(RunState& state, std::string& name);
+/// (its name upper-cased) and is not passed over (see WhyPassOver), or
+/// nullptr after setting `listingDone`. In verbose mode, while `listingDone`
+/// is 0, prints a listing line for every slot it visits; with
+/// `tellPassedOver`, a line for every match it passes over and why.
+ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver);
 
 enum class Verdict { kWait, kTerminate };
 
@@ -52,16 +56,5 @@ enum class Verdict { kWait, kTerminate };
 /// run time is never negative, so this is the unsigned comparison: a limit
 /// read as -5 is 4294967291 seconds.
 Verdict Decide(const ProcessRecord& slot, std::uint32_t limit);
-
-/// False for the identifiers that name no process (0 and kPseudoPid); the
-/// termination command is never started for them.
-bool NamesAProcess(std::uint32_t pid);
-
-enum class TerminateOutcome { kSkipped, kStarted, kFailed };
-
-/// Starts "kill <pid>" without waiting for it, then pauses 100 ms. Identifier
-/// 0 and kPseudoPid name no process: nothing is started (kSkipped). On
-/// kFailed, `*error` holds the platform's error code.
-TerminateOutcome TerminateByCommand(RunState& state, std::uint32_t pid, std::uint32_t* error);
 
 }  // namespace zw

@@ -11,20 +11,30 @@ namespace {
 
 constexpr std::uint32_t kQueryAccess = kProcessQueryInformation | kProcessVmRead;
 
-// Whole seconds since the creation of `process`, or nullopt when its times
-// cannot be read or converted. A creation time in the future (the clock was
-// set back) counts as just created.
-std::optional<std::int64_t> RunTimeOf(Platform& platform, Handle process) {
-  FileTime creation = 0, exit = 0, kernel = 0, user = 0;
-  if (!platform.GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
-    return std::nullopt;
-  }
+// Whole seconds since `creation`, or nullopt when it cannot be converted. A
+// creation time in the future (the clock was set back) counts as just
+// created.
+std::optional<std::int64_t> RunTimeOf(Platform& platform, FileTime creation) {
   SystemTime created;
   if (!platform.FileTimeToSystemTime(creation, &created)) return std::nullopt;
   const std::optional<std::int64_t> createdAt = CalendarToUnixSeconds(created);
   if (!createdAt) return std::nullopt;
   const std::int64_t now = platform.time();
   return now > *createdAt ? now - *createdAt : 0;
+}
+
+// Run time, creation time and criticality of the open `process`. What cannot
+// be read keeps its earlier value: the slot still holds the same process.
+void Measure(Platform& platform, Handle process, ProcessRecord& slot) {
+  FileTime creation = 0, exit = 0, kernel = 0, user = 0;
+  if (platform.GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
+    if (const auto runTime = RunTimeOf(platform, creation)) {
+      slot.runTime = *runTime;
+      slot.creation = creation;
+    }
+  }
+  bool critical = false;
+  if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
 }
 
 }  // namespace
@@ -38,7 +48,7 @@ void MeasureRunTimes(Platform& platform, Inventory& inventory) {
     if (slot.pid == 0) continue;
     const Handle process = platform.OpenProcess(kQueryAccess, false, slot.pid);
     if (process != Handle::kNull) {
-      if (const auto runTime = RunTimeOf(platform, process)) slot.runTime = *runTime;
+      Measure(platform, process, slot);
       platform.CloseHandle(process);
       UpperCaseInPlace(slot.name);
       if (slot.name == kCompanionName) inventory.companionPid = slot.pid;

@@ -66,6 +66,8 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
   const bool sameProcess = slot.pid == pid && EqualIgnoringAsciiCase(slot.name, name);
   if (!sameProcess) {
     slot.runTime = 0;
+    slot.creation = 0;
+    slot.critical = false;
     slot.window = WindowHandle::kNull;
     slot.title.clear();
   }

@@ -74,6 +74,8 @@ inline constexpr std::uint32_t kProcessVmRead = 0x0010;
 inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
 inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
+/// The exit code GetExitCodeProcess reports while a process still runs.
+inline constexpr std::uint32_t kStillActive = 259;
 
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available
@@ -151,6 +153,20 @@ class Platform {
                               std::uint32_t creationFlags, const StartupInfo& startupInfo,
                               ProcessInformation* processInformation) = 0;
 
+  /// Exit code of `process` into `*exitCode`, kStillActive while it runs.
+  /// false on failure (and on Linux for any process this one did not start).
+  virtual bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) = 0;
+
+  /// Sets variable `name` to `value` (nullptr: removes it) in this process's
+  /// environment, which the commands it starts afterwards inherit. false on
+  /// failure.
+  virtual bool SetEnvironmentVariableA(const char* name, const char* value) = 0;
+
+  /// Whether `process` is one the system cannot lose without stopping:
+  /// critical processes on Windows; on Linux pid 1 and kernel threads.
+  /// false on failure, with `*critical` unchanged.
+  virtual bool IsProcessCritical(Handle process, bool* critical) = 0;
+
   /// Suspends the thread; 0 only yields the processor.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 
@@ -173,5 +189,11 @@ class Platform {
 
 /// The backend of the platform the tool was built for.
 std::unique_ptr<Platform> MakeNativePlatform();
+
+/// Makes SIGTERM, SIGINT and SIGHUP end the process at once with exit code
+/// 128 + signal, also as pid 1, which has no default action for them.
+/// Commands already started run on. Nothing to do where the system ends a
+/// console program by itself.
+void EndOnTerminationSignals();
 
 }  // namespace zw

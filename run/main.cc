@@ -8,6 +8,9 @@
 #include "state/output.h"
 
 int main(int argc, char** argv) {
+  // As pid 1 of a container the system gives these signals no default
+  // action; a stopped container must not wait for SIGKILL.
+  zw::EndOnTerminationSignals();
   const std::vector<std::string_view> args(argv, argv + argc);
   const std::unique_ptr<zw::Platform> platform = zw::MakeNativePlatform();
   zw::StdoutOutput output;

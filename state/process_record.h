@@ -40,6 +40,13 @@ struct ProcessRecord {
   /// the process could be measured. Kept across snapshots only while the
   /// slot holds the same process (same pid and name).
   std::int64_t runTime = 0;
+  /// Creation time read by the latest run-time pass; 0 when the process
+  /// could not be opened then. With `pid` it names the process, whatever
+  /// later takes the pid over.
+  FileTime creation = 0;
+  /// The system cannot do without this process (IsProcessCritical); it is
+  /// never terminated.
+  bool critical = false;
 };
 
 /// One slot per instance of the latest snapshot, in instance order.

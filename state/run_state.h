@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "state/output.h"
 #include "state/process_record.h"
+#include "state/terminations.h"
 
 namespace zw {
 
@@ -21,6 +22,7 @@ struct RunState {
   /// the per-process listing stays off for the rest of the run.
   int listingDone = 0;
   Inventory inventory;
+  Terminations terminations;
 };
 
 }  // namespace zw

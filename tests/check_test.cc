@@ -34,7 +34,7 @@ TEST(Check, MatchesTheFirstProcessWhoseNameBeginsWithTheEntry) {
       {"NOTEPAD.EXE.OLD", -1},  // longer than the process name
       {"EXPLORER.EXE", 60},
       {"XYZ", -1},
-      {"", -2},  // the empty name matches slot 0, Idle
+      {"", 10},  // the empty name matches the first slot that names a process
   };
   for (const PrefixCase& c : cases) {
     SCOPED_TRACE(c.entry);
@@ -122,12 +122,12 @@ TEST(Check, VerboseTraceOfAWait) {
   EXPECT_EQ(run.platform.sleeps, (std::vector<std::uint32_t>{0, 0, 0, 5000}));
 }
 
-TEST(Check, OverdueCompanionIsTerminatedTwice) {
+TEST(Check, OverdueCompanionIsTerminatedOnce) {
   ScriptedRun run;
   run.platform.snapshots = {{Framed({Proc(run.platform, 100, u"SAMMLER", 500)}), {}}};
   std::string name = "SAMMLER";
   CheckWatchEntry(run.state, name, 60);
-  EXPECT_EQ(run.platform.commandLines, (std::vector<std::string>{"kill 100", "kill 100"}));
+  EXPECT_EQ(run.platform.commandLines, (std::vector<std::string>{"kill 100"}));
 }
 
 TEST(Check, LaterCompanionWinsAndNoneMeansOneCommand) {
@@ -136,12 +136,12 @@ TEST(Check, LaterCompanionWinsAndNoneMeansOneCommand) {
       {Framed({Proc(run.platform, 100, u"sammler", 5), Proc(run.platform, 101, u"Sammler", 5),
                Proc(run.platform, 200, u"app", 500)}),
        {}},
-      {Framed({Proc(run.platform, 200, u"app", 500)}), {}}};
+      {Framed({Proc(run.platform, 201, u"app", 500)}), {}}};
   std::string name = "APP";
   CheckWatchEntry(run.state, name, 60);
   CheckWatchEntry(run.state, name, 60);
   EXPECT_EQ(run.platform.commandLines,
-            (std::vector<std::string>{"kill 200", "kill 101", "kill 200"}));
+            (std::vector<std::string>{"kill 200", "kill 101", "kill 201"}));
 }
 
 TEST(Check, ListingStopsForGoodAfterTheFirstMiss) {
@@ -167,7 +167,9 @@ TEST(Check, CommandThatCannotStartIsReportedNotClaimed) {
       {Framed({Proc(run.platform, 100, u"sammler", 5), Proc(run.platform, 200, u"app", 500)}), {}}};
   std::string name = "APP";
   EXPECT_EQ(CheckWatchEntry(run.state, name, 60), CheckResult::kHandled);
-  EXPECT_EQ(run.output.text(), "CreateProcess failed with 2\n");
+  EXPECT_EQ(run.output.text(),
+            "CreateProcess failed with 2\nProzess nicht beendet: APP.EXE, 200\n"
+            "CreateProcess failed with 2\nProzess nicht beendet: SAMMLER.EXE, 100\n");
   EXPECT_EQ(run.platform.commandLines, (std::vector<std::string>{"kill 200", "kill 100"}));
   EXPECT_EQ(run.platform.sleeps, (std::vector<std::uint32_t>{0, 0, 0, 0, 100, 100, 2000}));
 }
@@ -176,13 +178,17 @@ TEST(Check, PseudoIdentifierAndZeroAreNeverKilled) {
   for (const std::uint32_t pid : {0u, kPseudoPid}) {
     ScriptedRun run;
     std::uint32_t error = 0;
-    EXPECT_EQ(TerminateByCommand(run.state, pid, &error), TerminateOutcome::kSkipped);
+    ProcessRecord slot;
+    slot.pid = pid;
+    EXPECT_EQ(TerminateByCommand(run.state, slot, &error), TerminateOutcome::kSkipped);
     EXPECT_TRUE(run.platform.commandLines.empty());
     EXPECT_TRUE(run.platform.sleeps.empty());
   }
   ScriptedRun run;
   std::uint32_t error = 0;
-  EXPECT_EQ(TerminateByCommand(run.state, 0x80000001u, &error), TerminateOutcome::kStarted);
+  ProcessRecord slot;
+  slot.pid = 0x80000001u;
+  EXPECT_EQ(TerminateByCommand(run.state, slot, &error), TerminateOutcome::kStarted);
   EXPECT_EQ(run.platform.commandLines, std::vector<std::string>{"kill -2147483647"});
 }
 

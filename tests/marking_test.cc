@@ -32,12 +32,12 @@ ScriptedRun& Scripted(ScriptedRun& run) {
 TEST(PatternEntry, MatchesByCutNameFullNameOrTitle) {
   const struct {
     std::string entry;
-    std::int32_t expectedPid;  // -1: no match; -2: Idle
+    std::int32_t expectedPid;  // -1: no match
   } cases[] = {
       {"BATCH??", 10},        // cut name BATCH01
       {"batch??", 10},        // entry names are upper-cased
       {"*01.EXE", 10},        // full name
-      {"*.EXE", -2},          // the first slot, Idle
+      {"*.EXE", 10},          // the first slot that names a process
       {"*KUNDENLISTE*", 11},  // window title
       {"*REPORT*", 12},
       {"MONATS[P-S]EPORT*", 12},
@@ -80,8 +80,8 @@ TEST(PatternEntry, PrefixEntriesIgnoreMarksAndTitles) {
   Scripted(run);
   std::string name = "KUNDENLISTE";
   EXPECT_EQ(CheckWatchEntry(run.state, name, 30), CheckResult::kNoProcess);
-  std::string zeit = "ZEIT";  // a prefix entry may name the own process
-  EXPECT_EQ(CheckWatchEntry(run.state, zeit, 100000), CheckResult::kHandled);
+  std::string zeit = "ZEIT";  // a prefix entry may name the own process, passed over
+  EXPECT_EQ(CheckWatchEntry(run.state, zeit, 100000), CheckResult::kNoProcess);
   for (const ProcessRecord& slot : run.state.inventory.processTable) EXPECT_EQ(slot.mark, 0);
 }
 

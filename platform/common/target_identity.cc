@@ -31,8 +31,6 @@ std::optional<TargetIdentity> ParseTarget(std::string_view text) {
   return TargetIdentity{*pid, *creation};
 }
 
-bool SameCreation(FileTime a, FileTime b) {
-  return (a > b ? a - b : b - a) <= kCreationTolerance;
-}
+bool SameCreation(FileTime a, FileTime b) { return (a > b ? a - b : b - a) <= kCreationTolerance; }
 
 }  // namespace zw

@@ -102,6 +102,21 @@ std::string SearchPath() {
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
+namespace {
+
+// Only async-signal-safe work: the output is flushed line by line, so
+// nothing is lost, and the commands started run on as orphans.
+extern "C" void EndOnSignal(int signal) { ::_exit(128 + signal); }
+
+}  // namespace
+
+void EndOnTerminationSignals() {
+  struct sigaction action {};
+  action.sa_handler = EndOnSignal;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
   // A check allocates and frees blocks of a few hundred KiB (the process
   // list, its copy, the table). Kept on the heap rather than mapped afresh
@@ -115,7 +130,17 @@ LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
 
 // Children still running are left alone; once this process is gone they
 // belong to whoever reaps orphans.
-LinuxPlatform::~LinuxPlatform() { posix::ReapEnded(&startedChildren_); }
+LinuxPlatform::~LinuxPlatform() { ReapCommands(); }
+
+void LinuxPlatform::ReapCommands() {
+  for (auto& [pid, command] : commands_) {
+    if (command.exitCode != kStillActive) continue;
+    if (const auto exitCode = posix::ReapIfEnded(pid)) command.exitCode = *exitCode;
+  }
+  std::erase_if(commands_, [](const auto& entry) {
+    return !entry.second.handleOpen && entry.second.exitCode != kStillActive;
+  });
+}
 
 bool LinuxPlatform::Fail(std::uint32_t error) {
   lastError_ = error;
@@ -227,7 +252,7 @@ std::int32_t LinuxPlatform::RegQueryValueExA(RegistryKey key, const char* valueN
 std::int32_t LinuxPlatform::BuildSnapshot() {
   // Commands started earlier that have ended are reaped first, so they do
   // not linger in the list as zombies.
-  posix::ReapEnded(&startedChildren_);
+  ReapCommands();
   PerfDataWriter block;
   const int error = reader_.ListProcesses(&block, &facts_);
   // Both clocks are read together: their difference is the wall time of
@@ -299,9 +324,12 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
   const std::optional<FileTime> creation =
       posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, realtimeNs, boottimeNs);
   if (!creation) return std::nullopt;
-  return ProcessIdentity{facts.pid, facts.startTicks, *creation,
+  return ProcessIdentity{facts.pid,
+                         facts.startTicks,
+                         *creation,
                          posix::TicksTo100ns(facts.kernelTicks, ticksPerSecond_),
-                         posix::TicksTo100ns(facts.userTicks, ticksPerSecond_)};
+                         posix::TicksTo100ns(facts.userTicks, ticksPerSecond_),
+                         facts.pid == 1 || posix::IsKernelThread(facts.flags)};
 }
 
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint32_t pid, int* error,
@@ -313,8 +341,9 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     *error = ESRCH;
     return std::nullopt;
   }
-  const auto identity = IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks},
-                                   Nanoseconds(CLOCK_REALTIME), Nanoseconds(CLOCK_BOOTTIME));
+  const auto identity =
+      IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags},
+                 Nanoseconds(CLOCK_REALTIME), Nanoseconds(CLOCK_BOOTTIME));
   if (!identity) *error = EINVAL;
   return identity;
 }
@@ -369,16 +398,50 @@ LinuxPlatform::HandleEntry* LinuxPlatform::FindHandle(Handle handle) {
 
 bool LinuxPlatform::CloseHandle(Handle handle) {
   if (handle == kCurrentProcess) return true;
-  if (handles_.erase(static_cast<std::uintptr_t>(handle)) == 0) {
+  const HandleEntry* entry = FindHandle(handle);
+  if (entry == nullptr) return Fail(kErrorInvalidHandle);
+  if (const auto command = commands_.find(entry->command); command != commands_.end()) {
+    command->second.handleOpen = false;
+  }
+  handles_.erase(static_cast<std::uintptr_t>(handle));
+  ReapCommands();
+  return true;
+}
+
+bool LinuxPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
+  const HandleEntry* entry = FindHandle(process);
+  if (exitCode == nullptr || entry == nullptr || entry->kind != HandleKind::kProcess) {
     return Fail(kErrorInvalidHandle);
   }
+  // Only a child can be waited for, and so only a child's end is known.
+  const auto command = commands_.find(entry->command);
+  if (command == commands_.end()) return Fail(kErrorAccessDenied);
+  ReapCommands();
+  *exitCode = command->second.exitCode;
+  return true;
+}
+
+bool LinuxPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
+    return Fail(kErrorInvalidParameter);
+  }
+  const int result = value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+  return result == 0 || Fail(posix::ErrnoToWin32(errno));
+}
+
+bool LinuxPlatform::IsProcessCritical(Handle process, bool* critical) {
+  const HandleEntry* entry = FindHandle(process);
+  if (critical == nullptr || entry == nullptr || entry->kind != HandleKind::kProcess) {
+    return Fail(kErrorInvalidHandle);
+  }
+  *critical = entry->process.critical;
   return true;
 }
 
 bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLine, bool,
                                    std::uint32_t, const StartupInfo&,
                                    ProcessInformation* processInformation) {
-  posix::ReapEnded(&startedChildren_);
+  ReapCommands();
   if (processInformation == nullptr || (applicationName == nullptr && commandLine == nullptr)) {
     return Fail(kErrorInvalidParameter);
   }
@@ -395,7 +458,7 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);
   if (started.pid < 0) return Fail(posix::ErrnoToWin32(started.error));
-  startedChildren_.push_back(started.pid);
+  commands_[started.pid] = StartedCommand{};
   RecordStarted(started.pid, processInformation);
   return true;
 }
@@ -405,8 +468,8 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
 void LinuxPlatform::RecordStarted(int pid, ProcessInformation* info) {
   const auto id = static_cast<std::uint32_t>(pid);
   int error = 0;
-  ProcessIdentity identity = Identify(id, &error, true).value_or(ProcessIdentity{id, 0, 0, 0, 0});
-  info->process = AddHandle({HandleKind::kProcess, identity});
+  ProcessIdentity identity = Identify(id, &error, true).value_or(ProcessIdentity{id});
+  info->process = AddHandle({HandleKind::kProcess, identity, pid});
   info->thread = AddHandle({HandleKind::kThread, identity});
   info->processId = id;
   info->threadId = id;  // the first thread's id is the process id
@@ -421,7 +484,7 @@ void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
   }
-  posix::ReapEnded(&startedChildren_);
+  ReapCommands();
 }
 
 std::uint32_t LinuxPlatform::GetCurrentProcessId() {

@@ -51,6 +51,9 @@ class LinuxPlatform : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
+  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
+  bool SetEnvironmentVariableA(const char* name, const char* value) override;
+  bool IsProcessCritical(Handle process, bool* critical) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetCurrentProcessId() override;
   std::int64_t time() override;
@@ -67,11 +70,22 @@ class LinuxPlatform : public Platform {
     FileTime creation = 0;
     FileTime kernel = 0;
     FileTime user = 0;
+    // pid 1 or a kernel thread: IsProcessCritical.
+    bool critical = false;
   };
   enum class HandleKind { kProcess, kThread, kToken };
   struct HandleEntry {
     HandleKind kind = HandleKind::kProcess;
     ProcessIdentity process;
+    // The command this process handle was returned for by CreateProcessA;
+    // 0 for any other handle.
+    int command = 0;
+  };
+  // A command started by CreateProcessA, kept until it has been reaped and
+  // its process handle closed.
+  struct StartedCommand {
+    std::uint32_t exitCode = kStillActive;
+    bool handleOpen = true;
   };
 
   bool Fail(std::uint32_t error);
@@ -85,6 +99,9 @@ class LinuxPlatform : public Platform {
                                             std::int64_t boottimeNs) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
+  // Reaps the commands that have ended, without waiting, and forgets those
+  // nobody holds a handle to any more.
+  void ReapCommands();
 
   std::uint32_t lastError_ = 0;
   std::uint64_t ticksPerSecond_ = 100;
@@ -98,7 +115,7 @@ class LinuxPlatform : public Platform {
   std::vector<posix::ProcFacts> facts_;
   std::int64_t factsRealtimeNs_ = 0;
   std::int64_t factsBoottimeNs_ = 0;
-  std::vector<int> startedChildren_;
+  std::unordered_map<int, StartedCommand> commands_;
   posix::ProcReader reader_;
 };
 

@@ -136,7 +136,7 @@ void ProcReader::AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block
     if (error != 0) cmdline = {};
   }
   block->Add(pid, WidenName(InstanceName(stat->comm, cmdline)));
-  facts->push_back({pid, stat->startTicks, stat->userTicks, stat->kernelTicks});
+  facts->push_back({pid, stat->startTicks, stat->userTicks, stat->kernelTicks, stat->flags});
 }
 
 std::u16string_view ProcReader::WidenName(std::string_view name) {

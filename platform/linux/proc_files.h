@@ -31,6 +31,7 @@ struct ProcFacts {
   std::uint64_t startTicks = 0;
   std::uint64_t userTicks = 0;
   std::uint64_t kernelTicks = 0;
+  std::uint32_t flags = 0;  // the kernel's PF_* bits
 };
 
 class ProcReader {

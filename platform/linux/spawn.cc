@@ -75,11 +75,16 @@ StartResult StartProgram(const std::string& path, const std::vector<std::string>
   return {pid, 0};
 }
 
-void ReapEnded(std::vector<int>* children) {
-  std::erase_if(*children, [](int pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) != 0;
-  });
+std::optional<std::uint32_t> ReapIfEnded(int pid) {
+  int status = 0;
+  pid_t reaped = 0;
+  do {
+    reaped = ::waitpid(pid, &status, WNOHANG);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped == 0) return std::nullopt;
+  if (reaped < 0) return 1;
+  if (WIFSIGNALED(status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(status));
+  return static_cast<std::uint32_t>(WEXITSTATUS(status));
 }
 
 }  // namespace zw::posix

@@ -2,6 +2,8 @@
 // ended, without ever blocking on it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,11 +17,12 @@ struct StartResult {
 /// Starts `path` with `args` (argv[0] included), the caller's environment
 /// and current directory; only descriptors 0..2 are passed on. A failure of
 /// the exec itself is reported here, not just in the child. The child must
-/// be reaped with ReapEnded.
+/// be reaped with ReapIfEnded.
 StartResult StartProgram(const std::string& path, const std::vector<std::string>& args);
 
-/// Reaps those of `children` that have ended and removes them, together
-/// with any that are no longer children of this process.
-void ReapEnded(std::vector<int>* children);
+/// Reaps child `pid` if it has ended, without waiting: its exit code, or 128
+/// + the signal that ended it; 1 when it is no child of this process (any
+/// more). nullopt while it runs.
+std::optional<std::uint32_t> ReapIfEnded(int pid);
 
 }  // namespace zw::posix

@@ -165,6 +165,7 @@ bool ScriptedPlatform::FileTimeToSystemTime(FileTime fileTime, SystemTime* syste
 
 bool ScriptedPlatform::CloseHandle(Handle handle) {
   if (processHandles_.erase(static_cast<std::uintptr_t>(handle)) == 1) --openHandles;
+  commandEnds_.erase(static_cast<std::uintptr_t>(handle));
   return true;
 }
 
@@ -176,8 +177,43 @@ bool ScriptedPlatform::CreateProcessA(const char*, char* commandLine, bool, std:
   if (killRemovesProcess && line.starts_with("kill ")) {
     killed_.push_back(static_cast<std::uint32_t>(std::strtoll(commandLine + 5, nullptr, 10)));
   }
+  const auto found = environment.find(watchedVariable);
+  commandTargets.push_back(found == environment.end() ? "" : found->second);
   info->process = static_cast<Handle>(nextHandle_++);
   info->thread = static_cast<Handle>(nextHandle_++);
+  info->processId = 9000 + static_cast<std::uint32_t>(commandLines.size());
+  commandEnds_[static_cast<std::uintptr_t>(info->process)] = nowMs + commandRunsMs;
+  return true;
+}
+
+bool ScriptedPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
+  if (Fails(ScriptedOp::kGetExitCodeProcess)) return false;
+  const auto it = commandEnds_.find(static_cast<std::uintptr_t>(process));
+  if (it == commandEnds_.end()) {
+    lastError_ = kErrorInvalidHandle;
+    return false;
+  }
+  *exitCode = nowMs < it->second ? kStillActive : commandExitCode;
+  return true;
+}
+
+bool ScriptedPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
+  if (value == nullptr) {
+    environment.erase(name);
+  } else {
+    environment[name] = value;
+  }
+  return true;
+}
+
+bool ScriptedPlatform::IsProcessCritical(Handle process, bool* critical) {
+  const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
+  const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
+  if (p == nullptr) {
+    lastError_ = kErrorInvalidHandle;
+    return false;
+  }
+  *critical = p->critical;
   return true;
 }
 

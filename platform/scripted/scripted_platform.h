@@ -24,6 +24,8 @@ struct ScriptedProcess {
   /// Replaces the creation time derived from startedAt (e.g. an
   /// unconvertible value).
   std::optional<FileTime> creationOverride;
+  /// IsProcessCritical's answer.
+  bool critical = false;
 };
 
 struct ScriptedSnapshot {
@@ -51,6 +53,7 @@ enum class ScriptedOp {
   kFileTimeToSystemTime,
   kCreateProcess,
   kGetWindowThreadProcessId,
+  kGetExitCodeProcess,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -71,6 +74,10 @@ class ScriptedPlatform final : public Platform {
   /// When set, a started "kill <pid>" removes that process from every later
   /// snapshot, as a real termination would.
   bool killRemovesProcess = false;
+  /// How long (virtual ms) a started command runs, and the exit code it
+  /// ends with.
+  std::int64_t commandRunsMs = 0;
+  std::uint32_t commandExitCode = 0;
   /// Called after every Sleep, e.g. to edit the watch list while the tool
   /// waits.
   std::function<void(ScriptedPlatform&)> onSleep;
@@ -80,12 +87,20 @@ class ScriptedPlatform final : public Platform {
 
   // --- what happened ---
   std::vector<std::string> commandLines;
+  /// The value of the variable `watchedVariable` each command started with
+  /// ("" when unset).
+  std::vector<std::string> commandTargets;
+  std::string watchedVariable = "ZEITWACHE_TARGET";
+  std::map<std::string, std::string> environment;
   std::vector<std::uint32_t> sleeps;
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
   int profileReads = 0;
   int perfQueries = 0;
   int openHandles = 0;
+
+  /// Handles of started commands not closed yet.
+  std::size_t OpenCommandHandles() const { return commandEnds_.size(); }
 
   /// The block the current snapshot's query returns.
   std::vector<std::uint8_t> CurrentBlock() const;
@@ -114,6 +129,9 @@ class ScriptedPlatform final : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
+  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
+  bool SetEnvironmentVariableA(const char* name, const char* value) override;
+  bool IsProcessCritical(Handle process, bool* critical) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetCurrentProcessId() override { return currentProcessId; }
   std::int64_t time() override { return nowMs / 1000; }
@@ -133,6 +151,7 @@ class ScriptedPlatform final : public Platform {
   std::size_t served_ = 0;  // index of the snapshot the next query returns
   std::uintptr_t nextHandle_ = 0x100;
   std::map<std::uintptr_t, std::uint32_t> processHandles_;  // handle -> pid
+  std::map<std::uintptr_t, std::int64_t> commandEnds_;      // handle -> nowMs it ends
   std::vector<std::uint32_t> killed_;
 };
 

@@ -11,6 +11,9 @@
 namespace zw {
 namespace {
 
+// The identifier of the System process on every Windows since NT 5.
+constexpr DWORD kSystemProcessId = 4;
+
 static_assert(sizeof(HANDLE) == sizeof(Handle));
 static_assert(sizeof(HWND) == sizeof(WindowHandle));
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -175,6 +178,34 @@ class Win32Platform : public Platform {
     return true;
   }
 
+  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(ToWin32(process), &code)) return false;
+    *exitCode = code;
+    return true;
+  }
+
+  bool SetEnvironmentVariableA(const char* name, const char* value) override {
+    return ::SetEnvironmentVariableA(name, value) != FALSE;
+  }
+
+  bool IsProcessCritical(Handle process, bool* critical) override {
+    // The System process holds the kernel's threads; it is no less critical
+    // where the call below does not say so.
+    if (::GetProcessId(ToWin32(process)) == kSystemProcessId) {
+      *critical = true;
+      return true;
+    }
+    // Windows 8.1 and later; before, no process is known to be critical.
+    using IsProcessCriticalFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto call = reinterpret_cast<IsProcessCriticalFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "IsProcessCritical")));
+    BOOL answer = FALSE;
+    if (call != nullptr && !call(ToWin32(process), &answer)) return false;
+    *critical = answer != FALSE;
+    return true;
+  }
+
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   std::uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
@@ -203,5 +234,9 @@ class Win32Platform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Platform>(); }
+
+// A console program is ended by the system on Ctrl+C, Ctrl+Break and when
+// its console closes; there is nothing to add.
+void EndOnTerminationSignals() {}
 
 }  // namespace zw

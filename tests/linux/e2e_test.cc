@@ -100,6 +100,20 @@ class Workspace {
 
   const fs::path& dir() const { return dir_; }
 
+  /// Runs a copy of the tool called `name` in `subdir` of the workspace from
+  /// now on, with `kill` beside it when `killScript` is given.
+  void UseCopy(const std::string& subdir, const std::string& name,
+               const std::string& killScript = "") {
+    fs::create_directories(dir_ / subdir);
+    binary_ = dir_ / subdir / name;
+    fs::copy_file(ZW_BINARY, binary_, fs::copy_options::overwrite_existing);
+    if (killScript.empty()) return;
+    std::ofstream(dir_ / subdir / "kill") << "#!/bin/sh\n" << killScript;
+    fs::permissions(dir_ / subdir / "kill", fs::perms::owner_all | fs::perms::group_read |
+                                                fs::perms::group_exec | fs::perms::others_read |
+                                                fs::perms::others_exec);
+  }
+
   void WatchList(const std::string& text) { std::ofstream(dir_ / "ZEITWACHE.INI") << text; }
 
   /// Starts a copy of sleep called `name` for `seconds`, deaf to SIGTERM
@@ -131,7 +145,7 @@ class Workspace {
   /// (which takes setpriv); `watch` sees the output as it comes.
   ToolRun Run(std::vector<std::string> args, std::chrono::seconds timeout, bool asNobody = false,
               const std::function<void(const std::string&)>& watch = {}) {
-    std::vector<std::string> command = {ZW_BINARY};
+    std::vector<std::string> command = {binary_.string()};
     if (asNobody) {
       const fs::path copy = dir_ / "zeitwache";
       fs::copy_file(ZW_BINARY, copy, fs::copy_options::overwrite_existing);
@@ -214,6 +228,7 @@ class Workspace {
   }
 
   fs::path dir_;
+  fs::path binary_ = ZW_BINARY;
   std::vector<pid_t> children_;
 };
 
@@ -402,6 +417,58 @@ TEST_F(EndToEndTermination, TermIsObeyedOrFollowedByKillAfterTheGracePeriod) {
   EXPECT_TRUE(fs::exists(marker));
   const int status = ws.Reap(polite);
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A program that takes 4 s to end after SIGTERM outlives the pause after
+// its termination; it must not be sent a second SIGTERM meanwhile.
+TEST_F(EndToEndTermination, SlowProgramGetsOneTermAndOneLine) {
+  Workspace ws;
+  const std::string name = ShortName();
+  const fs::path marker = ws.dir() / "terms";
+  const pid_t slow = ws.StartScript(
+      name, "trap 'echo TERM >> " + marker.string() + "; ending=1' TERM\n" +
+                "while :; do sleep 0.1; [ -n \"$ending\" ] && { sleep 4; exit 0; }; done\n");
+  Overdue(ws, name, slow);
+  const ToolRun run = ws.Run({}, std::chrono::seconds(40));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_EQ(Count(run.output, "Prozess beendet: "), 1u) << run.output;
+  EXPECT_EQ(ReadFile(marker), "TERM\n");
+  const int status = ws.Reap(slow);
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A kill that cannot end the program: the run says so once and finishes.
+TEST_F(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
+  Workspace ws;
+  ws.UseCopy("bin", "zeitwache", "exit 1\n");
+  const std::string name = UniqueName("zwfail");
+  const pid_t watched = Overdue(ws, name, ws.StartSleeper(name, 60));
+  const ToolRun run = ws.Run({}, std::chrono::seconds(30));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_EQ(Count(run.output, Line("Prozess beendet: ", name, watched)), 1u) << run.output;
+  EXPECT_EQ(Count(run.output, Line("Prozess nicht beendet: ", name, watched) + "\n"), 1u);
+  EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos);
+  EXPECT_EQ(ws.Reap(watched), -1) << "the stand-in kill ends nothing";
+}
+
+// An entry that names the watchdog itself is passed over, not obeyed.
+TEST(EndToEnd, OwnNameIsNeverATarget) {
+  Workspace ws;
+  const std::string name = UniqueName("zwself");
+  ws.UseCopy("bin", name);
+  ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=1\n");
+  const ToolRun run = ws.Run({"/D"}, std::chrono::seconds(20));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_NE(run.output.find("Prozess uebergangen: " + UpperCase(name) + ".EXE, "),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos);
 }
 
 // A pid above the kernel's limit: no process has it, now or later.

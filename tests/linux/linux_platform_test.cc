@@ -193,14 +193,41 @@ TEST_F(LinuxPlatformTest, KillCommandEndsTheTargetAndLeavesNoZombie) {
 
   const int status = target.Wait();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  // The platform reaps the command itself, while the caller sleeps.
+  // The platform reaps the command itself, and keeps its exit code for the
+  // handle.
   const std::uint32_t command = info.processId;
+  std::uint32_t exitCode = kStillActive;
   EXPECT_TRUE(WaitUntil([&] {
     platform_->Sleep(1);
-    return StateOf(command) == 0;
-  })) << "the command was not reaped";
+    return platform_->GetExitCodeProcess(info.process, &exitCode) && exitCode != kStillActive;
+  }));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(StateOf(command), 0) << "the command was not reaped";
   EXPECT_TRUE(platform_->CloseHandle(info.process));
   EXPECT_TRUE(platform_->CloseHandle(info.thread));
+}
+
+// Pid 1 and kernel threads are critical; the test only opens them.
+TEST_F(LinuxPlatformTest, InitAndKernelThreadsAreCritical) {
+  std::uint32_t kernelThread = 0;
+  posix::ProcReader reader;
+  for (std::uint32_t pid = 2; pid < 200 && kernelThread == 0; ++pid) {
+    posix::ProcStat stat;
+    if (reader.ReadStat(pid, &stat) == 0 && posix::IsKernelThread(stat.flags)) kernelThread = pid;
+  }
+  const struct {
+    std::uint32_t pid;
+    bool critical;
+  } cases[] = {{1, true}, {static_cast<std::uint32_t>(::getpid()), false}, {kernelThread, true}};
+  for (const auto& c : cases) {
+    if (c.pid == 0) continue;  // no kernel thread visible here
+    const Handle process = platform_->OpenProcess(kProcessQueryInformation, false, c.pid);
+    ASSERT_NE(process, Handle::kNull) << c.pid;
+    bool critical = !c.critical;
+    EXPECT_TRUE(platform_->IsProcessCritical(process, &critical));
+    EXPECT_EQ(critical, c.critical) << c.pid;
+    platform_->CloseHandle(process);
+  }
 }
 
 TEST_F(LinuxPlatformTest, FailuresLeaveTheirReasonBehind) {

@@ -1,0 +1,163 @@
+#include "enforce/terminate.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "platform/common/target_identity.h"
+
+namespace zw {
+namespace {
+
+constexpr std::uint32_t kAfterCommandMs = 100;
+// Our kill gives up after its grace period and one second more; a command
+// still running after this long is not going to end the process.
+constexpr std::int64_t kCommandPatienceSeconds = 60;
+
+int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
+
+TargetIdentity IdentityOf(const ProcessRecord& slot) { return {slot.pid, slot.creation}; }
+
+// The slot holds the process `target` names. Without a creation time (never
+// measured) the pid and name must do.
+bool Names(const ProcessRecord& slot, const TargetIdentity& target, const std::string& name) {
+  if (slot.pid != target.pid) return false;
+  if (target.creation == 0 || slot.creation == 0) return slot.name == name;
+  return SameCreation(slot.creation, target.creation);
+}
+
+bool NamesTarget(const ProcessRecord& slot, const TargetIdentity& target) {
+  return slot.pid == target.pid && slot.creation != 0 && target.creation != 0 &&
+         SameCreation(slot.creation, target.creation);
+}
+
+const ProcessRecord* FindInSnapshot(const RunState& state, const Termination& termination) {
+  const Inventory& inventory = state.inventory;
+  const std::size_t count =
+      std::min<std::size_t>(inventory.processCount, inventory.processTable.size());
+  for (std::size_t k = 0; k < count; ++k) {
+    const ProcessRecord& slot = inventory.processTable[k];
+    if (Names(slot, termination.target, termination.name)) return &slot;
+  }
+  return nullptr;
+}
+
+void ReportNotEnded(RunState& state, const std::string& name, std::uint32_t pid) {
+  Print(state.output, "Prozess nicht beendet: %s, %d\n", name.c_str(), AsSigned(pid));
+}
+
+// Starts the command line with the target's identity in the environment it
+// inherits, and only there: the variable is removed again at once.
+bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInformation* info,
+                  std::uint32_t* error) {
+  char commandLine[32];
+  std::snprintf(commandLine, sizeof commandLine, "kill %d", AsSigned(target.pid));
+  StartupInfo startup;
+  startup.cb = sizeof(StartupInfo);
+  startup.showWindow = kSwShow;  // not in force: flags stays 0
+  const std::string identity = FormatTarget(target);
+  platform.SetEnvironmentVariableA(kTargetVariable,
+                                   target.creation != 0 ? identity.c_str() : nullptr);
+  const bool started = platform.CreateProcessA(nullptr, commandLine, false, 0, startup, info);
+  if (!started) *error = platform.GetLastError();
+  platform.SetEnvironmentVariableA(kTargetVariable, nullptr);
+  return started;
+}
+
+}  // namespace
+
+PassOver WhyPassOver(const RunState& state, const ProcessRecord& slot) {
+  if (slot.pid == 0 || slot.pid == kPseudoPid) return PassOver::kNoProcess;
+  if (slot.pid == state.platform.GetCurrentProcessId()) return PassOver::kSelf;
+  if (slot.critical) return PassOver::kCritical;
+  const Terminations& terminations = state.terminations;
+  for (const Termination& t : terminations.pending) {
+    if (t.command != Handle::kNull && t.commandPid == slot.pid) return PassOver::kOwnCommand;
+  }
+  for (const TargetIdentity& failed : terminations.failed) {
+    if (NamesTarget(slot, failed) || (failed.creation == 0 && slot.pid == failed.pid)) {
+      return PassOver::kNotEnded;
+    }
+  }
+  return PassOver::kNone;
+}
+
+const char* DescribePassOver(PassOver reason) {
+  switch (reason) {
+    case PassOver::kSelf:
+      return "Zeitwache selbst";
+    case PassOver::kNoProcess:
+      return "kein Prozess";
+    case PassOver::kCritical:
+      return "Systemprozess";
+    case PassOver::kOwnCommand:
+      return "eigener kill-Befehl";
+    case PassOver::kNotEnded:
+      return "nicht beendet";
+    case PassOver::kNone:
+      break;
+  }
+  return "";
+}
+
+bool IsBeingTerminated(const RunState& state, const ProcessRecord& slot) {
+  return std::any_of(state.terminations.pending.begin(), state.terminations.pending.end(),
+                     [&](const Termination& t) {
+                       return t.command != Handle::kNull && Names(slot, t.target, t.name);
+                     });
+}
+
+TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
+                                    std::uint32_t* error) {
+  if (WhyPassOver(state, slot) != PassOver::kNone) return TerminateOutcome::kSkipped;
+  Platform& platform = state.platform;
+  ProcessInformation info;
+  TerminateOutcome outcome = TerminateOutcome::kStarted;
+  if (StartCommand(platform, IdentityOf(slot), &info, error)) {
+    // The process handle stays open until the command has ended: it is how
+    // the run learns that it has.
+    platform.CloseHandle(info.thread);
+    state.terminations.pending.push_back(
+        {IdentityOf(slot), slot.name, info.process, info.processId, kStillActive, platform.time()});
+  } else {
+    state.terminations.failed.push_back(IdentityOf(slot));
+    outcome = TerminateOutcome::kFailed;
+  }
+  platform.Sleep(kAfterCommandMs);
+  return outcome;
+}
+
+void ReapTerminationCommands(RunState& state) {
+  Platform& platform = state.platform;
+  for (Termination& t : state.terminations.pending) {
+    if (t.command == Handle::kNull) continue;
+    std::uint32_t exitCode = kStillActive;
+    const bool known = platform.GetExitCodeProcess(t.command, &exitCode);
+    const bool tooLong = platform.time() - t.startedAt >= kCommandPatienceSeconds;
+    if (known && exitCode == kStillActive && !tooLong) continue;
+    if (state.verbose == 1) {
+      if (known && exitCode != kStillActive) {
+        Print(state.output, "kill %d beendet mit %u\n", AsSigned(t.target.pid), exitCode);
+      } else {
+        Print(state.output, "kill %d: kein Ende abzusehen\n", AsSigned(t.target.pid));
+      }
+    }
+    platform.CloseHandle(t.command);
+    t.command = Handle::kNull;
+    t.exitCode = exitCode;
+  }
+}
+
+void JudgeTerminations(RunState& state) {
+  Terminations& terminations = state.terminations;
+  std::erase_if(terminations.pending, [&](const Termination& t) {
+    if (t.command != Handle::kNull) return false;
+    if (FindInSnapshot(state, t) != nullptr) {
+      ReportNotEnded(state, t.name, t.target.pid);
+      terminations.failed.push_back(t.target);
+    }
+    return true;
+  });
+}
+
+}  // namespace zw

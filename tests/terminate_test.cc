@@ -1,0 +1,146 @@
+#include "enforce/terminate.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "enforce/check.h"
+#include "scripted_fixture.h"
+
+namespace zw {
+namespace {
+
+using testing::Framed;
+using testing::Proc;
+using testing::ScriptedRun;
+
+const std::string kEnded = "Prozess beendet: APP.EXE, 200  (Laufzeit= 500 Sekunden)\n";
+
+struct Case {
+  const char* what;
+  std::function<void(ScriptedRun&)> setUp;
+  int checks;
+  std::vector<std::string> commands;
+  std::string output;
+  CheckResult last;
+  std::size_t openCommands = 0;
+  std::string entry = "APP";
+};
+
+// APP (pid 200) has run 500 s, over the limit of 60.
+void Overdue(ScriptedRun& run, std::vector<ScriptedProcess> more = {}) {
+  more.insert(more.begin(), Proc(run.platform, 200, u"app", 500));
+  run.platform.snapshots = {{Framed(std::move(more)), {}}};
+}
+
+TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
+  const Case cases[] = {
+      {"kill still at work: waited for, no second kill or line",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.commandRunsMs = 5000;
+         run.state.verbose = 1;
+         run.state.listingDone = 1;
+       },
+       2,
+       {"kill 200"},
+       "Prozess gefunden APP.EXE, 200 (Laufzeit= 500 Sekunden)\n" + kEnded +
+           "Wait 2 sek\nProzess gefunden APP.EXE, 200 (Laufzeit= 502 Sekunden)\n"
+           "Prozess wird beendet: APP.EXE, 200\nWait 2 sek\n",
+       CheckResult::kHandled,
+       1},
+      {"kill ended, process gone",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.killRemovesProcess = true;
+       },
+       2,
+       {"kill 200"},
+       kEnded,
+       CheckResult::kNoProcess},
+      {"kill ended, process and companion still there, whatever kill said",
+       [](ScriptedRun& run) { Overdue(run, {Proc(run.platform, 100, u"sammler", 5)}); },
+       3,
+       {"kill 200", "kill 100"},
+       kEnded + "Prozess nicht beendet: APP.EXE, 200\nProzess nicht beendet: SAMMLER.EXE, 100\n",
+       CheckResult::kNoProcess},
+      {"kill cannot be started",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.failures[ScriptedOp::kCreateProcess] = kErrorFileNotFound;
+       },
+       2,
+       {"kill 200"},
+       "CreateProcess failed with 2\nProzess nicht beendet: APP.EXE, 200\n",
+       CheckResult::kNoProcess},
+      {"kill never ends: given up on after a minute",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.commandRunsMs = 24 * 3600 * 1000;
+       },
+       31,
+       {"kill 200"},
+       kEnded + "Prozess nicht beendet: APP.EXE, 200\n",
+       CheckResult::kNoProcess},
+      {"the pid now belongs to a later process, within its limit",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.snapshots.push_back({Framed({Proc(run.platform, 200, u"app", 10)}), {}});
+       },
+       2,
+       {"kill 200"},
+       kEnded,
+       CheckResult::kHandled},
+      {"never a target: idle, the watchdog itself, a critical process",
+       [](ScriptedRun& run) {
+         ScriptedProcess init = Proc(run.platform, 1, u"init", 500);
+         init.critical = true;
+         run.platform.snapshots = {
+             {Framed({Proc(run.platform, 4242, u"zeitwache", 500), init}), {}}};
+       },
+       1,
+       {},
+       "",
+       CheckResult::kNoProcess,
+       0,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedRun run;
+    c.setUp(run);
+    CheckResult result = CheckResult::kHandled;
+    for (int i = 0; i < c.checks; ++i) {
+      std::string name = c.entry;
+      result = CheckWatchEntry(run.state, name, 60);
+    }
+    EXPECT_EQ(result, c.last);
+    EXPECT_EQ(run.platform.commandLines, c.commands);
+    EXPECT_EQ(run.output.text(), c.output);
+    EXPECT_EQ(run.platform.OpenCommandHandles(), c.openCommands);
+    // Each command was told the process it is to end; nothing else was.
+    for (std::size_t i = 0; i < run.platform.commandTargets.size(); ++i) {
+      EXPECT_TRUE(run.platform.commandTargets[i].starts_with(c.commands[i].substr(5) + ":"))
+          << run.platform.commandTargets[i];
+    }
+    EXPECT_TRUE(run.platform.environment.empty());
+  }
+}
+
+TEST(Termination, DryRunSaysWhyAProcessIsPassedOver) {
+  ScriptedRun run;
+  ScriptedProcess init = Proc(run.platform, 1, u"init", 500);
+  init.critical = true;
+  run.platform.snapshots = {{Framed({Proc(run.platform, 4242, u"zeitwache", 500), init}), {}}};
+  std::string name;
+  DryCheckWatchEntry(run.state, name, 60);
+  EXPECT_EQ(run.output.text(),
+            "Prozess uebergangen: IDLE.EXE, -2 (kein Prozess)\n"
+            "Prozess uebergangen: ZEITWACHE.EXE, 4242 (Zeitwache selbst)\n"
+            "Prozess uebergangen: INIT.EXE, 1 (Systemprozess)\n"
+            "Prozess uebergangen: _TOTAL.EXE, -2 (kein Prozess)\n"
+            "Kein Prozess gefunden\n");
+}
+
+}  // namespace
+}  // namespace zw
