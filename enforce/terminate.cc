@@ -149,6 +149,9 @@ void ReapTerminationCommands(RunState& state) {
 }
 
 void JudgeTerminations(RunState& state) {
+  // A failed query shows no process at all, which says nothing about
+  // whether a kill worked: judged at the next check instead.
+  if (state.inventory.processCount == 0) return;
   Terminations& terminations = state.terminations;
   std::erase_if(terminations.pending, [&](const Termination& t) {
     if (t.command != Handle::kNull) return false;

@@ -64,6 +64,16 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        {"kill 200", "kill 100"},
        kEnded + "Prozess nicht beendet: APP.EXE, 200\nProzess nicht beendet: SAMMLER.EXE, 100\n",
        CheckResult::kNoProcess},
+      {"a list without processes judges nothing",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         const ScriptedSnapshot full = run.platform.snapshots[0];
+         run.platform.snapshots = {full, {{}, std::vector<std::uint8_t>{}}, full};
+       },
+       3,
+       {"kill 200"},
+       kEnded + "Prozess nicht beendet: APP.EXE, 200\n",
+       CheckResult::kNoProcess},
       {"kill cannot be started",
        [](ScriptedRun& run) {
          Overdue(run);
