@@ -64,6 +64,12 @@ start_throwaway() {
   throwaway_pid=$!
   throwaway_program="$work/$name"
   children+=("$throwaway_pid $throwaway_program")
+  # A command in front execs the program only after its own work.
+  for _ in $(seq 50); do
+    runs_as "$throwaway_pid" "$throwaway_program" && break
+    sleep 0.1
+  done
+  runs_as "$throwaway_pid" "$throwaway_program" || fail "$name did not start"
   throwaway_name="${name^^}.EXE"
 }
 
