@@ -31,7 +31,7 @@ if [ "$kind" = deb ]; then
       while IFS= read -r -d '' f; do if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi; done |
       tar --null -T - -c | tar -x -C "$src"
   else
-    tar -c --exclude='./build*' --exclude='./out' . | tar -x -C "$src"
+    tar -c --exclude='./.git' --exclude='./build*' --exclude='./out' . | tar -x -C "$src"
   fi
   (cd "$src" && DEB_BUILD_OPTIONS="parallel=$jobs ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage -b -us -uc >../dpkg-buildpackage.log 2>&1) || {
