@@ -7,13 +7,15 @@ set -euo pipefail
 
 native=(cmake make g++ procps)
 # The test suites, the Windows cross build under Wine, and the package check
-# (dpkg-shlibdeps and file for the .deb; lintian; strace to see which kill
-# the installed program starts; systemd-analyze, xmllint, groff, mandoc and
-# man for the units, the task XML and the manual page), and clang with its
-# libFuzzer runtime for the fuzz targets.
+# (build-essential and debhelper for the .deb; lintian; strace to see which
+# kill the installed program starts; systemd-analyze, xmllint, groff, mandoc
+# and man for the units, the task XML and the manual page; setpriv from
+# util-linux, which Debian always has), and clang with its libFuzzer runtime
+# for the fuzz targets.
 packages=("${native[@]}" libgtest-dev googletest
           g++-mingw-w64-x86-64-posix wine wine64
-          dpkg-dev file lintian strace systemd libxml2-utils groff-base mandoc man-db
+          build-essential debhelper dpkg-dev file lintian strace systemd libxml2-utils
+          groff-base mandoc man-db
           clang libclang-rt-dev)
 fuzz=(cmake make clang libclang-rt-dev)
 case "${1:-}" in

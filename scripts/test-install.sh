@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Proves the Debian package: builds it, installs it with apt-get, runs the
-# installed program as a scheduler would, checks the shipped manual page,
-# systemd units and task XML, then purges the package and checks that
-# nothing of it is left. It installs and removes a package, so it needs root
-# and is meant for CI and throwaway machines; it refuses to run where
+# Proves the Debian package: builds it twice (the two must be byte-identical),
+# checks it with lintian, installs it with apt-get, checks the units, the
+# conffile and the service's exposure, runs the installed program as a
+# scheduler would and as an unprivileged user holding only CAP_KILL, checks
+# the shipped manual page and task XML, then purges the package and checks
+# that nothing of it is left. It installs and removes a package, so it needs
+# root and is meant for CI and throwaway machines; it refuses to run where
 # zeitwache is already installed.
 #   scripts/test-install.sh [build dir]      (default build-deb)
+#   scripts/test-install.sh --preflight      only the refusals, before a long build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+preflight=0
+if [ "${1:-}" = --preflight ]; then
+  preflight=1
+  shift
+fi
 build="${1:-build-deb}"
 started=$SECONDS
 fail() {
@@ -26,6 +34,7 @@ fi
 if pgrep -i '^sammler([.]|$)' >/dev/null; then
   fail "a program named SAMMLER runs on this machine; the check would end it"
 fi
+[ "$preflight" = 0 ] || exit 0
 strace=$(command -v strace) || fail "strace is missing (scripts/setup.sh installs it)"
 
 # Resolved, as /proc/PID/exe shows it.
@@ -44,16 +53,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A throwaway program under a name of its own: a copy of sleep. Sets
-# throwaway_pid and throwaway_name (its process name, as zeitwache shows it).
+# A throwaway program under a name of its own: a copy of sleep, started
+# through the command given (e.g. setpriv), if any. Sets throwaway_pid and
+# throwaway_name (its process name, as zeitwache shows it).
 start_throwaway() {
   local name
   name="zwi$(od -An -N4 -tx1 /dev/urandom | tr -d ' \n')"
   cp "$(command -v sleep)" "$work/$name"
-  "$work/$name" 300 &
+  "$@" "$work/$name" 300 &
   throwaway_pid=$!
   throwaway_program="$work/$name"
   children+=("$throwaway_pid $throwaway_program")
+  # A command in front execs the program only after its own work.
+  for _ in $(seq 50); do
+    runs_as "$throwaway_pid" "$throwaway_program" && break
+    sleep 0.1
+  done
+  runs_as "$throwaway_pid" "$throwaway_program" || fail "$name did not start"
   throwaway_name="${name^^}.EXE"
 }
 
@@ -63,16 +79,23 @@ write_watch_list() {
   printf '[PGM]\nPGM001=%s\nAKT001=%s\n' "$2" "$3" >"$1/ZEITWACHE.INI"
 }
 
-step "build the package"
+step "build the package twice"
+build_started=$SECONDS
 deb="$(scripts/package.sh deb "$build" | tail -n 1)"
-echo "$deb ($(stat -c %s "$deb") bytes)"
+# The second build, from the same sources in another directory, must give
+# the same bytes: nothing of the time or the place of a build is packed.
+again="$(scripts/package.sh deb "$build/again" | tail -n 1)"
+echo "built twice in $((SECONDS - build_started)) s"
+for pkg in "$deb" "${deb/zeitwache_/zeitwache-dbgsym_}"; do
+  [ -f "$pkg" ] || fail "$pkg was not built"
+  echo "$pkg: $(stat -c %s "$pkg") bytes"
+  cmp "$pkg" "$build/again/$(basename "$pkg")" || fail "two builds of $(basename "$pkg") differ"
+done
 
 step "lintian"
-# no-copyright-file: the project states no licence yet, so there is no
-# copyright file to ship; everything else that lintian reports fails the check.
+# The .changes names both packages and the build information.
 lint_status=0
-lint="$(lintian --fail-on error,warning --suppress-tags no-copyright-file "$deb" 2>&1)" ||
-  lint_status=$?
+lint="$(lintian --fail-on error,warning "${deb%.deb}.changes" 2>&1)" || lint_status=$?
 grep -v '^running with root privileges' <<<"$lint" || true
 [ "$lint_status" -eq 0 ] || fail "lintian reports errors or warnings (above)"
 
@@ -81,13 +104,16 @@ installed_by_us=1
 apt-get install -y -qq "$(realpath "$deb")" >/dev/null
 dpkg -L zeitwache | LC_ALL=C sort >"$work/files"
 # Exactly these files, nothing of the build or the tests.
-expected="/usr/bin/zeitwache
+expected="/etc/zeitwache/ZEITWACHE.INI
+/lib/systemd/system/zeitwache.service
+/lib/systemd/system/zeitwache.timer
+/usr/bin/zeitwache
 /usr/libexec/zeitwache/kill
-/usr/share/doc/zeitwache/README.md
+/usr/share/doc/zeitwache/README.md.gz
 /usr/share/doc/zeitwache/changelog.gz
+/usr/share/doc/zeitwache/copyright
 /usr/share/doc/zeitwache/examples/ZEITWACHE.INI
-/usr/share/doc/zeitwache/examples/systemd/zeitwache.service
-/usr/share/doc/zeitwache/examples/systemd/zeitwache.timer
+/usr/share/doc/zeitwache/examples/windows/ZEITWACHE.INI
 /usr/share/doc/zeitwache/examples/windows/zeitwache-task.xml
 /usr/share/man/man1/zeitwache.1.gz"
 shipped="$(while read -r f; do [ -d "$f" ] || echo "$f"; done <"$work/files")"
@@ -99,6 +125,33 @@ while read -r f; do
   [ -f "$f" ] || fail "$f is listed but not installed (a dpkg path-exclude?)"
 done <<<"$expected"
 dpkg --verify zeitwache || fail "installed files differ from the package's checksums"
+
+step "the conffile: a watch list with no entry"
+ini=/etc/zeitwache/ZEITWACHE.INI
+dpkg-query -W -f='${Conffiles}\n' zeitwache | grep -q "^ $ini " || fail "$ini is no conffile"
+[ "$(grep -Ev '^[[:space:]]*(;|$)' "$ini")" = "[PGM]" ] || fail "$ini holds more than [PGM] and comments"
+(cd /etc/zeitwache && /usr/bin/zeitwache --dry-run >"$work/cout" 2>&1) || true
+grep -q '^Wuerde beenden' "$work/cout" && fail "a run over $ini would end a program"
+
+step "systemd units: installed, not enabled, exposure"
+units=(/lib/systemd/system/zeitwache.service /lib/systemd/system/zeitwache.timer)
+# Checks the syntax, that ExecStart's program exists and that the manual page
+# named in Documentation= is there; needs no running systemd.
+systemd-analyze verify "${units[@]}"
+links="$(find /etc/systemd/system -name 'zeitwache.*')"
+[ -z "$links" ] || fail "enabled after installation: $links"
+if [ -d /run/systemd/system ]; then
+  for unit in zeitwache.service zeitwache.timer; do
+    systemctl -q is-active "$unit" && fail "$unit was started by the installation"
+  done
+fi
+grep -E '^(ProtectProc|ProcSubset|PrivateUsers)=' "${units[0]}" &&
+  fail "the service would not see or signal other users' processes"
+exposure="$(systemd-analyze security --offline=true "${units[0]}" 2>&1 |
+  sed -n 's/^.*Overall exposure level for zeitwache.service: \([0-9.]*\) .*$/\1/p')"
+echo "systemd-analyze security: exposure ${exposure:-unknown}"
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+  fail "the service's exposure is ${exposure:-unknown}, above 2.0"
 
 step "run the installed program: an overdue process is ended through /usr/libexec/zeitwache/kill"
 start_throwaway
@@ -130,6 +183,46 @@ status=$?
 set -e
 [ "$status" -gt 128 ] || fail "the overdue process ended with $status, not by a signal"
 
+step "as a user holding only CAP_KILL: another user's overdue program is ended"
+# Two user ids nobody has, neither in the user database nor among the
+# running processes: one owns the throwaway, the other runs the watchdog.
+free_uids=()
+for uid in $(seq 61000 61999); do
+  if ! getent passwd "$uid" >/dev/null && ! pgrep -U "$uid" >/dev/null; then
+    free_uids+=("$uid")
+    [ ${#free_uids[@]} -lt 2 ] || break
+  fi
+done
+[ ${#free_uids[@]} -eq 2 ] || fail "found no two unused user ids"
+owner=${free_uids[0]} watcher=${free_uids[1]}
+chmod 0755 "$work"
+as_owner=(setpriv --reuid="$owner" --regid="$owner" --clear-groups)
+as_watcher=(setpriv --reuid="$watcher" --regid="$watcher" --clear-groups
+  --bounding-set=-all,+kill --inh-caps=-all,+kill --ambient-caps=-all,+kill)
+# CAP_KILL is bit 5: the watchdog's effective set holds it and nothing else.
+caps="$("${as_watcher[@]}" grep -E '^Cap(Eff|Bnd):' /proc/self/status | tr -s '\t ' ' ')"
+[ "$caps" = "$(printf 'CapEff: 0000000000000020\nCapBnd: 0000000000000020')" ] ||
+  fail "the watchdog's user would hold: $caps"
+start_throwaway "${as_owner[@]}"
+[ "$(stat -c %u "/proc/$throwaway_pid")" = "$owner" ] || fail "the throwaway does not run as $owner"
+sleep 2
+write_watch_list "$work/capkill" "$throwaway_name" 1
+chmod -R a+rX "$work/capkill"
+set +e
+(cd "$work/capkill" && timeout 120 "${as_watcher[@]}" /usr/bin/zeitwache >"$work/kout" 2>&1)
+code=$?
+set -e
+cat "$work/kout"
+[ "$code" -eq 100 ] || fail "as user $watcher with CAP_KILL: exit code $code, expected 100"
+grep -qF "Prozess beendet: $throwaway_name, $throwaway_pid " "$work/kout" ||
+  fail "as user $watcher with CAP_KILL: no \"Prozess beendet\" line for $throwaway_name"
+runs_as "$throwaway_pid" "$throwaway_program" && fail "user $owner's overdue program still runs"
+set +e
+wait "$throwaway_pid"
+status=$?
+set -e
+[ "$status" -gt 128 ] || fail "user $owner's program ended with $status, not by a signal"
+
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
 head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run\]' ||
@@ -158,13 +251,7 @@ grep -E '^[0-9]+ +(kill|tkill|tgkill|pidfd_send_signal)\(' "$work/dtrace" &&
   fail "--dry-run sent a signal"
 runs_as "$throwaway_pid" "$throwaway_program" || fail "--dry-run ended $throwaway_name"
 
-step "systemd units, task XML, manual page"
-mkdir "$work/units"
-cp /usr/share/doc/zeitwache/examples/systemd/zeitwache.service \
-  /usr/share/doc/zeitwache/examples/systemd/zeitwache.timer "$work/units/"
-# Checks the syntax, that ExecStart's program exists and that the manual page
-# named in Documentation= is there; needs no running systemd.
-systemd-analyze verify "$work/units/zeitwache.service" "$work/units/zeitwache.timer"
+step "task XML, manual page"
 xmllint --noout /usr/share/doc/zeitwache/examples/windows/zeitwache-task.xml
 man_page=/usr/share/man/man1/zeitwache.1.gz
 lint="$(zcat "$man_page" | groff -man -ww -z 2>&1)"
@@ -186,7 +273,7 @@ while read -r f; do
     left=1
   fi
 done <"$work/files"
-for d in /usr/libexec/zeitwache /usr/share/doc/zeitwache; do
+for d in /etc/zeitwache /usr/libexec/zeitwache /usr/share/doc/zeitwache; do
   [ ! -e "$d" ] || { echo "left behind: $d" >&2; left=1; }
 done
 [ "$left" -eq 0 ] || fail "files of the package were left behind"

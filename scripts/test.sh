@@ -6,6 +6,11 @@
 # tests switched on, and a suite that finds no tests fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# The package check refuses where zeitwache is installed: say so now, not
+# after ten minutes of building.
+$sudo scripts/test-install.sh --preflight
 scripts/setup.sh
 
 jobs=$(nproc)
@@ -30,8 +35,6 @@ scripts/fuzz.sh 20
 
 echo "== Debian package: install, run, remove"
 # It installs and purges the package, so it runs as root.
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo scripts/test-install.sh build-deb
 
 echo "== All tests passed in $((SECONDS - started)) s"

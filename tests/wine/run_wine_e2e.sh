@@ -157,7 +157,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.md ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
@@ -174,6 +174,15 @@ step_package() {
     done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
   done
   ((failures == 0)) && ok "executables need only system DLLs"
+  # The version resource, as UTF-16 strings: FileVersion and ProductVersion.
+  local version
+  version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+  for exe in "$out/bin/zeitwache.exe" "$out/bin/kill.exe"; do
+    [[ "$(x86_64-w64-mingw32-strings -el "$exe" | grep -cx "$version")" -eq 2 ]] ||
+      fail "$(basename "$exe") has no version information $version"
+  done
+  grep -q '/' "$out/bin/ZEITWACHE.INI" && fail "the Windows watch list names a path with /"
+  ((failures == 0)) && ok "version information $version, a Windows watch list"
 }
 
 step_register() {
