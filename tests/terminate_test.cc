@@ -68,7 +68,7 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        [](ScriptedRun& run) {
          Overdue(run);
          const ScriptedSnapshot full = run.platform.snapshots[0];
-         run.platform.snapshots = {full, {{}, std::vector<std::uint8_t>{}}, full};
+         run.platform.snapshots = {full, {}, full};
        },
        3,
        {"kill 200"},

@@ -107,7 +107,7 @@ std::int32_t ScriptedPlatform::RegQueryValueExA(RegistryKey, const char* valueNa
   if (std::string_view(valueName) != "230") return kErrorFileNotFound;
   const std::vector<std::uint8_t> block = CurrentBlock();
   if (block.size() > *size) return kErrorMoreData;
-  std::memcpy(data, block.data(), block.size());
+  if (!block.empty()) std::memcpy(data, block.data(), block.size());
   *size = static_cast<std::uint32_t>(block.size());
   return kErrorSuccess;
 }
