@@ -51,6 +51,9 @@ enum class ScriptedOp {
   kFileTimeToSystemTime,
   kCreateProcess,
   kGetWindowThreadProcessId,
+  kCreateFile,
+  kReadFile,
+  kGetNamedSecurityInfo,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -60,6 +63,8 @@ class ScriptedPlatform final : public Platform {
   std::string currentDirectory = "C:\\WATCH";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
+  /// DACLs by exact path; any other path has an empty one.
+  std::map<std::string, SecurityInfo> security;
   /// One per snapshot, in order; the last one is served again and again.
   std::vector<ScriptedSnapshot> snapshots;
   std::vector<ScriptedWindow> windows;
@@ -84,6 +89,9 @@ class ScriptedPlatform final : public Platform {
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
   int profileReads = 0;
+  /// Files opened and security descriptors read.
+  int fileOpens = 0;
+  int securityReads = 0;
   int perfQueries = 0;
   int openHandles = 0;
 
@@ -95,6 +103,9 @@ class ScriptedPlatform final : public Platform {
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
+  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
   bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
@@ -134,6 +145,8 @@ class ScriptedPlatform final : public Platform {
   std::uintptr_t nextHandle_ = 0x100;
   std::map<std::uintptr_t, std::uint32_t> processHandles_;  // handle -> pid
   std::vector<std::uint32_t> killed_;
+  // Open files: handle -> the file's path and the read position.
+  std::map<std::uintptr_t, std::pair<std::string, std::size_t>> fileHandles_;
 };
 
 }  // namespace zw
