@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // key in the first section of its name is the one the reader answers with.
   const std::vector<zw::ProfileItem> items = zw::ScanProfile(text);
   std::size_t lastLine = 0;
-  std::vector<std::string> seenSections;
+  // The lines before the first header form a section with the empty name.
+  std::vector<std::string> seenSections = {""};
   std::vector<std::string> seenKeys;
   std::string section;
   bool firstOfName = true;
@@ -74,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     seenKeys.emplace_back(item.name);
     // Names that keep blanks after a NUL cut do not read back by name.
-    if (!firstOfName || !firstOfKey || seenSections.empty() || HasBlankEnds(item.name) ||
-        HasBlankEnds(section) || item.name.empty()) {
+    if (!firstOfName || !firstOfKey || HasBlankEnds(item.name) || HasBlankEnds(section) ||
+        item.name.empty()) {
       continue;
     }
     const std::optional<std::string> value = zw::FindProfileValue(text, section, item.name);

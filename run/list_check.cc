@@ -252,6 +252,10 @@ std::vector<std::string> ListTextFindings(std::string_view text,
   } else {
     const std::map<std::string, KeyLine> keys = SectionKeys(items, findings);
     EntryFindings(keys, entries, findings);
+    if (std::none_of(entries.begin(), entries.end(),
+                     [](const WatchEntry& entry) { return entry.limit != 0; })) {
+      findings.push_back("kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts");
+    }
     // The keys a run asks for; any other is never read.
     const auto count = static_cast<unsigned>(entries.size());
     std::vector<std::pair<std::size_t, std::string>> unread;

@@ -42,6 +42,8 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n"
        "Befund: Liste C:\\WATCH\\ZEITWACHE.INI nicht lesbar (Fehler 5)\nAnzahl Befunde 1\n",
        "zeitwache: watch list C:\\WATCH\\ZEITWACHE.INI cannot be read (error 5); nothing is watched\n"},
+      {"[PGM]\n;PGM001=APP\n;AKT001=60\n", 0, true, {}, 1,
+       "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\nAnzahl Befunde 1\n", ""},
       {"[PGN]\nPGM001=APP\nAKT001=60\n[x]\n", 0, true, {}, 1,
        "Befund: kein Abschnitt [PGM] (gefunden: [PGN], [x])\nAnzahl Befunde 1\n", ""},
       {"[PGM]\r\nPGM001=APP\r\nAKT001=60\r\nPGM003=GAP\r\nAKT003=60\r\nPGM1=X\r\n", 0, true, {}, 1,

@@ -109,6 +109,19 @@ TEST(CommandLine, HelpAndVersionNeverTouchTheWatchListOrAProcess) {
   }
 }
 
+// Refused before the privilege is asked for or the list is looked at.
+TEST(CommandLine, UnknownLongOptionIsRefusedBeforeAnything) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
+  run.platform.failures[ScriptedOp::kOpenProcessToken] = 5;  // would print if asked
+  EXPECT_EQ(RunMain(run, {"zeitwache", "/D", "--dryrun", "--x"}), 2);
+  EXPECT_EQ(run.output.text(), "");
+  EXPECT_EQ(run.errors.text(),
+            "zeitwache: unknown option --dryrun\nUsage: zeitwache [/D] [--dry-run | --check]\n"
+            "       zeitwache --help | --version\n");
+  EXPECT_EQ(run.platform.profileReads + run.platform.fileOpens + run.platform.perfQueries, 0);
+}
+
 TEST(DebugPrivilege, FailuresAreReportedAndTheRunGoesOn) {
   const struct {
     std::optional<ScriptedOp> failing;
