@@ -36,6 +36,10 @@ Format(const char* format, ...) {
                      std::min<std::size_t>(static_cast<std::size_t>(needed), sizeof small - 1));
 }
 
+// A line number for printf: a list of at most kListSizeLimit bytes has
+// fewer lines than an unsigned holds.
+unsigned LineNumber(std::size_t line) { return static_cast<unsigned>(line); }
+
 // A value as a finding shows it: at most kShownValueLength bytes.
 std::string Shown(std::string_view value) {
   if (value.size() <= kShownValueLength) return std::string(value);
@@ -100,8 +104,9 @@ std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items
     if (item.isSection) {
       const bool named = EqualIgnoringAsciiCase(item.name, kWatchListSection);
       if (named && seen) {
-        findings.push_back(Format(
-            "Abschnitt [PGM] in Zeile %zu doppelt; ein Lauf liest nur den ersten", item.line));
+        findings.push_back(
+            Format("Abschnitt [PGM] in Zeile %u doppelt; ein Lauf liest nur den ersten",
+                   LineNumber(item.line)));
       }
       inside = named && !seen;
       seen = seen || named;
@@ -112,8 +117,9 @@ std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items
     UpperCaseInPlace(key);
     const auto [it, added] = keys.emplace(key, KeyLine{item.value, item.line});
     if (!added) {
-      findings.push_back(Format("Schluessel %s in Zeile %zu doppelt; es gilt Zeile %zu",
-                                Shown(item.name).c_str(), item.line, it->second.line));
+      findings.push_back(Format("Schluessel %s in Zeile %u doppelt; es gilt Zeile %u",
+                                Shown(item.name).c_str(), LineNumber(item.line),
+                                LineNumber(it->second.line)));
     }
   }
   return keys;
@@ -273,14 +279,14 @@ std::vector<std::string> ListTextFindings(std::string_view text,
     }
     std::sort(unread.begin(), unread.end());
     for (const auto& [line, key] : unread) {
-      findings.push_back(Format("%s in Zeile %zu wird nie gelesen; die Liste endet bei Eintrag %u",
-                                Shown(key).c_str(), line, count));
+      findings.push_back(Format("%s in Zeile %u wird nie gelesen; die Liste endet bei Eintrag %u",
+                                Shown(key).c_str(), LineNumber(line), count));
     }
   }
   for (const std::size_t line : Utf8Lines(text)) {
-    findings.push_back(Format(
-        "Zeile %zu enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
-        line));
+    findings.push_back(
+        Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
+               LineNumber(line)));
   }
   return findings;
 }
