@@ -161,8 +161,9 @@ class Platform {
   virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
 
   /// The DACL of the file or directory `objectName` (found as CreateFileA
-  /// finds a file). Where an owner may change the access at will, an owner
-  /// other than the system or the caller appears as an entry granting it
+  /// finds a file). A backend whose files carry mode bits rather than a
+  /// DACL reports them as entries, and an owner other than the system or
+  /// the caller, who may change them at will, as a kOtherUser entry with
   /// kWriteDac. Returns kErrorSuccess, or the Win32 error.
   virtual std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) = 0;
 

@@ -22,9 +22,8 @@ constexpr std::string_view kShortUsage =
     "Usage: zeitwache [/D] [--dry-run | --check]\n"
     "       zeitwache --help | --version\n";
 
+// Follows kShortUsage in the help text.
 constexpr std::string_view kUsageText =
-    "Usage: zeitwache [/D] [--dry-run | --check]\n"
-    "       zeitwache --help | --version\n"
     "Watches the programs listed in ZEITWACHE.INI in the current directory and\n"
     "terminates those that run longer than their limit; exits with 100 when none\n"
     "of them runs any more.\n"
@@ -153,6 +152,7 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
     return kExitCodeUsage;
   }
   if (commandLine.mode == Mode::kHelp) {
+    output.Write(kShortUsage);
     output.Write(kUsageText);
     return kExitCodeNoRun;
   }
