@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace zw {
 
@@ -59,6 +60,7 @@ struct ProcessInformation {
 
 inline constexpr std::int32_t kErrorSuccess = 0;
 inline constexpr std::int32_t kErrorFileNotFound = 2;
+inline constexpr std::int32_t kErrorPathNotFound = 3;
 inline constexpr std::int32_t kErrorAccessDenied = 5;
 inline constexpr std::int32_t kErrorInvalidHandle = 6;
 inline constexpr std::int32_t kErrorNotEnoughMemory = 8;
@@ -76,6 +78,53 @@ inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
 /// The exit code GetExitCodeProcess reports while a process still runs.
 inline constexpr std::uint32_t kStillActive = 259;
+
+inline constexpr std::uint32_t kGenericRead = 0x80000000;
+
+/// Whom an access entry of a security descriptor speaks of, as far as the
+/// trust in a file goes: the system's own accounts and the caller; the broad
+/// groups that take in other users; another user's own account; and every
+/// other account or group, which is not judged.
+enum class Trustee {
+  kSystem,
+  kAdministrators,
+  kCurrentUser,
+  kEveryone,
+  kAuthenticatedUsers,
+  kUsers,
+  kGuests,
+  kOtherUser,
+  kUnclassified,
+};
+
+/// One allowing or denying entry of a DACL, in the order the DACL holds
+/// them. Entries that only pass on to children are left out.
+struct AccessEntry {
+  bool allow = true;
+  Trustee trustee = Trustee::kUnclassified;
+  std::uint32_t mask = 0;
+};
+
+/// The DACL of a file or directory. `hasDacl` false is a null DACL, which
+/// lets everybody do everything.
+struct SecurityInfo {
+  bool hasDacl = true;
+  std::vector<AccessEntry> dacl;
+};
+
+/// Access rights that let their holder change what a file holds, or which
+/// files a directory holds, or who may do so.
+inline constexpr std::uint32_t kFileWriteData = 0x0002;   // also FILE_ADD_FILE
+inline constexpr std::uint32_t kFileAppendData = 0x0004;  // also FILE_ADD_SUBDIRECTORY
+inline constexpr std::uint32_t kFileDeleteChild = 0x0040;
+inline constexpr std::uint32_t kDelete = 0x00010000;
+inline constexpr std::uint32_t kWriteDac = 0x00040000;
+inline constexpr std::uint32_t kWriteOwner = 0x00080000;
+inline constexpr std::uint32_t kGenericAll = 0x10000000;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000;
+inline constexpr std::uint32_t kAnyWriteAccess = kFileWriteData | kFileAppendData |
+                                                 kFileDeleteChild | kDelete | kWriteDac |
+                                                 kWriteOwner | kGenericAll | kGenericWrite;
 
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available
@@ -100,6 +149,25 @@ class Platform {
   virtual std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                                  const char* defaultValue, char* buffer,
                                                  std::uint32_t size, const char* fileName) = 0;
+
+  /// Opens the file `fileName` for reading (`desiredAccess` kGenericRead),
+  /// existing files only. Where names differ in letter case, a file whose
+  /// name differs from `fileName` only in ASCII case is opened when none has
+  /// exactly that name, as GetPrivateProfileStringA finds it. Only ordinary
+  /// files open. kNull on failure, with kErrorFileNotFound or
+  /// kErrorPathNotFound when there is no such file.
+  virtual Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) = 0;
+
+  /// Reads up to `size` bytes of `file` into `buffer` and sets `*read` to the
+  /// count; 0 at the end of the file. false on failure.
+  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
+
+  /// The DACL of the file or directory `objectName` (found as CreateFileA
+  /// finds a file). A backend whose files carry mode bits rather than a
+  /// DACL reports them as entries, and an owner other than the system or
+  /// the caller, who may change them at will, as a kOtherUser entry with
+  /// kWriteDac. Returns kErrorSuccess, or the Win32 error.
+  virtual std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) = 0;
 
   /// Pseudo handle of the calling process; never fails.
   virtual Handle GetCurrentProcess() = 0;

@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv, argv + argc);
   const std::unique_ptr<zw::Platform> platform = zw::MakeNativePlatform();
   zw::StdoutOutput output;
-  return zw::Main(args, *platform, output);
+  zw::StderrOutput errors;
+  return zw::Main(args, *platform, output, errors);
 }

@@ -5,32 +5,32 @@
 #include <cstdlib>
 
 #include "enforce/check.h"
+#include "run/list_check.h"
+#include "run/watch_list.h"
 
 namespace zw {
 namespace {
 
 constexpr std::uint32_t kPathBufferSize = 260;
-constexpr std::uint32_t kNameBufferSize = 256;
-// Six characters of limit and the terminator: a longer value is read as its
-// first six characters.
-constexpr std::uint32_t kLimitBufferSize = 7;
-constexpr const char* kSection = "PGM";
-// Key names are built for at most four-digit entry numbers.
-constexpr unsigned kLastEntry = 9999;
 
 #ifndef ZW_VERSION
 #error "ZW_VERSION must hold the project version"
 #endif
 constexpr std::string_view kVersionText = "zeitwache " ZW_VERSION "\n";
 
+constexpr std::string_view kShortUsage =
+    "Usage: zeitwache [/D] [--dry-run | --check]\n"
+    "       zeitwache --help | --version\n";
+
+// Follows kShortUsage in the help text.
 constexpr std::string_view kUsageText =
-    "Usage: zeitwache [/D] [--dry-run]\n"
-    "       zeitwache --help | --version\n"
     "Watches the programs listed in ZEITWACHE.INI in the current directory and\n"
     "terminates those that run longer than their limit; exits with 100 when none\n"
     "of them runs any more.\n"
     "  /D, -D      detailed trace\n"
     "  --dry-run   show what a run would do now; terminate nothing, exit 0\n"
+    "  --check     check the watch list; terminate nothing; exit 0 when sound,\n"
+    "              1 with findings, 2 without a readable list\n"
     "  --help      this text (also -h, -? and /?)\n"
     "  --version   name and version\n";
 
@@ -42,41 +42,8 @@ Mode ModeOf(std::string_view arg) {
   if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "/?") return Mode::kHelp;
   if (arg == "--version") return Mode::kVersion;
   if (arg == "--dry-run") return Mode::kDryRun;
+  if (arg == "--check") return Mode::kCheck;
   return Mode::kWatch;
-}
-
-// What atol gives for the buffer: blanks skipped, a sign, then digits up to
-// the first other character; 0 without digits.
-long ConvertLimit(const char* text) { return std::strtol(text, nullptr, 10); }
-
-struct WatchEntry {
-  std::string name;
-  long limit = 0;
-  std::uint32_t limitChars = 0;
-};
-
-WatchEntry ReadEntry(Platform& platform, const std::string& path, unsigned n) {
-  char key[8];
-  char name[kNameBufferSize];
-  char limit[kLimitBufferSize];
-  WatchEntry entry;
-  std::snprintf(key, sizeof key, "PGM%03u", n);
-  platform.GetPrivateProfileStringA(kSection, key, "none", name, sizeof name, path.c_str());
-  std::snprintf(key, sizeof key, "AKT%03u", n);
-  entry.limitChars =
-      platform.GetPrivateProfileStringA(kSection, key, "000000", limit, sizeof limit, path.c_str());
-  name[sizeof name - 1] = '\0';
-  limit[sizeof limit - 1] = '\0';
-  entry.name = name;
-  entry.limit = ConvertLimit(limit);
-  return entry;
-}
-
-// The entry after which the list ends, for the watch run and the dry run
-// alike: its limit is empty or converts to 0, or it is the last entry whose
-// key names fit.
-bool EndsList(const WatchEntry& entry, unsigned n) {
-  return entry.limitChars == 0 || entry.limit == 0 || n >= kLastEntry;
 }
 
 void PrintCheckTrace(RunState& state, const WatchEntry& entry) {
@@ -92,9 +59,16 @@ void PrintSummary(RunState& state) {
 
 CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   CommandLine commandLine;
-  for (std::string_view arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (IsVerboseSwitch(arg)) commandLine.verbose = 1;
-    commandLine.mode = std::max(commandLine.mode, ModeOf(arg));
+    Mode mode = ModeOf(arg);
+    // A misspelt option must not become a run; the program name is no option.
+    if (i > 0 && mode == Mode::kWatch && arg.size() > 2 && arg.starts_with("--")) {
+      mode = Mode::kUnknownOption;
+      if (commandLine.unknownOption.empty()) commandLine.unknownOption = arg;
+    }
+    commandLine.mode = std::max(commandLine.mode, mode);
   }
   return commandLine;
 }
@@ -168,9 +142,17 @@ int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
   return kExitCodeNoRun;
 }
 
-int Main(std::span<const std::string_view> args, Platform& platform, Output& output) {
+int Main(std::span<const std::string_view> args, Platform& platform, Output& output,
+         Output& errors) {
   const CommandLine commandLine = ParseCommandLine(args);
+  if (commandLine.mode == Mode::kUnknownOption) {
+    // Cut, so that a huge argument cannot flood the log.
+    Print(errors, "zeitwache: unknown option %.64s\n", commandLine.unknownOption.c_str());
+    errors.Write(kShortUsage);
+    return kExitCodeUsage;
+  }
   if (commandLine.mode == Mode::kHelp) {
+    output.Write(kShortUsage);
     output.Write(kUsageText);
     return kExitCodeNoRun;
   }
@@ -178,16 +160,19 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
     output.Write(kVersionText);
     return kExitCodeNoRun;
   }
-  RunState state(platform, output);
+  RunState state(platform, output, errors);
   state.verbose = commandLine.verbose;
   const bool dryRun = commandLine.mode == Mode::kDryRun;
   // Said first, before any privilege message, so that nobody reading the
   // output can take it for a watch run.
   if (dryRun) Print(output, "Probelauf: es wird nichts beendet\n");
+  if (commandLine.mode == Mode::kCheck) Print(output, "Listenpruefung: es wird nichts beendet\n");
   // A dry run should see what the watch run sees; the privilege only widens
   // what can be measured.
-  EnableDebugPrivilege(state);
+  const int privileged = EnableDebugPrivilege(state);
   const std::optional<std::string> path = WatchListPath(platform);
+  if (commandLine.mode == Mode::kCheck) return CheckWatchList(state, path, privileged == 1);
+  NoteListProblems(state, path, privileged == 1);
   return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
 }
 

@@ -17,39 +17,55 @@ inline constexpr int kExitCode = 100;
 /// Exit code of help, version and the dry run, which terminate nothing.
 inline constexpr int kExitCodeNoRun = 0;
 
+/// Exit code of a command line with a long option the tool does not know.
+inline constexpr int kExitCodeUsage = 2;
+
 /// Name of the watch list, looked for in the current directory.
 inline constexpr const char* kWatchListName = "ZEITWACHE.INI";
 
 /// What the command line asks for. The modes are ordered by precedence:
-/// when several are given, help wins over version, and version over the
-/// dry run, so that a command line that asks for help never acts.
+/// when several are given, a refusal wins over everything, help over
+/// version, version over the check and the check over the dry run, so that
+/// a command line that asks for anything but the watch run never acts.
 enum class Mode {
   /// No option: the watch run.
   kWatch,
   /// "--dry-run": one pass that tells what the watch run would do now.
   kDryRun,
+  /// "--check": the watch list as a run reads it, and what is wrong with it.
+  kCheck,
   /// "--version": the name and version.
   kVersion,
   /// "--help", "-h", "-?" or "/?": the usage text.
   kHelp,
+  /// A long option the tool does not know: refused, nothing done.
+  kUnknownOption,
 };
 
 struct CommandLine {
   /// 1 when the trace is asked for ("/D" or "-D" in either case).
   int verbose = 0;
   Mode mode = Mode::kWatch;
+  /// The first unknown long option, with kUnknownOption.
+  std::string unknownOption;
 };
 
 /// The whole program: parses `args` (argv[0] included). Help and version are
 /// printed before anything else, without reading the watch list or touching
 /// a process. Otherwise enables the debug privilege and works through the
 /// watch list, for real or as a dry run, and returns the exit code.
-int Main(std::span<const std::string_view> args, Platform& platform, Output& output);
+/// Diagnostics (a refused option, notes on the watch list) go to `errors`.
+int Main(std::span<const std::string_view> args, Platform& platform, Output& output,
+         Output& errors);
 
 /// Examines every argument, the program name included, compared whole:
 /// "/D" and "-D" in either case switch on the trace; "--help", "-h", "-?",
-/// "/?", "--version" and "--dry-run" exactly as written choose the mode;
-/// every other argument is ignored. Arguments of any length are safe.
+/// "/?", "--version", "--check" and "--dry-run" exactly as written choose
+/// the mode. Any other argument after the program name that starts with
+/// "--" and has more after it is an unknown long option and refuses the
+/// command line; a bare "--" and every other argument are ignored, and
+/// arguments after "--" are examined like any other. Arguments of any
+/// length are safe.
 CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
 /// Enables the debug privilege on the own token. 1 when enabled, else 0 after

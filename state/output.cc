@@ -11,6 +11,11 @@ void StdoutOutput::Write(std::string_view text) {
   std::fflush(stdout);
 }
 
+void StderrOutput::Write(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void Print(Output& out, const char* format, ...) {
   char small[256];
   std::va_list args;

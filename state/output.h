@@ -20,6 +20,13 @@ class StdoutOutput final : public Output {
   void Write(std::string_view text) override;
 };
 
+/// Writes to standard error, flushed after every message like standard
+/// output, so that the two interleave in a shared log as they were written.
+class StderrOutput final : public Output {
+ public:
+  void Write(std::string_view text) override;
+};
+
 /// Collects everything written, for tests.
 class StringOutput final : public Output {
  public:

@@ -12,10 +12,14 @@
 namespace zw {
 
 struct RunState {
-  RunState(Platform& p, Output& o) : platform(p), output(o) {}
+  RunState(Platform& p, Output& o, Output& e) : platform(p), output(o), errors(e) {}
+  /// Diagnostics go to the log lines' own sink.
+  RunState(Platform& p, Output& o) : RunState(p, o, o) {}
 
   Platform& platform;
   Output& output;
+  /// Diagnostics that are not log lines: standard error in the tool.
+  Output& errors;
   /// 1 when the trace is on ("/D" or "-D").
   int verbose = 0;
   /// Set by the first check that finds no matching process; from then on

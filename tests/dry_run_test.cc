@@ -14,7 +14,7 @@ using testing::Proc;
 using testing::ScriptedRun;
 
 int DryRun(ScriptedRun& run, std::vector<std::string_view> args = {"zeitwache", "--dry-run"}) {
-  return Main(args, run.platform, run.output);
+  return Main(args, run.platform, run.output, run.errors);
 }
 
 // Acting on nothing: no command, no pause (the run-time pass only yields),
@@ -61,6 +61,7 @@ TEST(DryRun, VisitsEveryEntryOnceAndTellsWhatARunWouldDo) {
   ScriptedRun empty;
   EXPECT_EQ(DryRun(empty), 0);
   EXPECT_EQ(empty.output.text(), "Probelauf: es wird nichts beendet\nAnzahl Prozesse 0\n");
+  EXPECT_NE(empty.errors.text().find("no watch list"), std::string::npos);
 }
 
 ScriptedProcess Unopenable(ScriptedProcess process) {

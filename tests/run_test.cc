@@ -13,7 +13,7 @@ using testing::Proc;
 using testing::ScriptedRun;
 
 int RunMain(ScriptedRun& run, std::vector<std::string_view> args = {"zeitwache"}) {
-  return Main(args, run.platform, run.output);
+  return Main(args, run.platform, run.output, run.errors);
 }
 
 std::vector<std::string> TraceLines(const std::string& text, std::string_view prefix) {
@@ -58,10 +58,18 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "/"}, 0, Mode::kWatch},
       {{"zeitwache", ""}, 0, Mode::kWatch},
       {{"zeitwache", longArgument}, 0, Mode::kWatch},
-      {{"zeitwache", "--helpme"}, 0, Mode::kWatch},
-      {{"zeitwache", "--HELP"}, 0, Mode::kWatch},
       {{"zeitwache", "/h"}, 0, Mode::kWatch},
-      {{"zeitwache", "--dry-run=yes"}, 0, Mode::kWatch},
+      {{"zeitwache", "--"}, 0, Mode::kWatch},
+      {{"--dryrun", "-"}, 0, Mode::kWatch},  // the program name is no option
+      {{"zeitwache", "--check"}, 0, Mode::kCheck},
+      {{"zeitwache", "--check", "--dry-run", "-D"}, 1, Mode::kCheck},
+      {{"zeitwache", "--", "--dry-run"}, 0, Mode::kDryRun},
+      // Refused: a long option the tool does not know, whatever else is given.
+      {{"zeitwache", "--helpme"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "--HELP"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "--dry-run=yes"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "--help", "--dryrun"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "--", "---"}, 0, Mode::kUnknownOption},
   };
   for (const auto& c : cases) {
     const CommandLine parsed = ParseCommandLine(c.args);
@@ -73,7 +81,7 @@ TEST(CommandLine, SwitchesAndModes) {
 // Beside a watch list whose program is overdue: help and version only print,
 // whatever else is on the command line.
 TEST(CommandLine, HelpAndVersionNeverTouchTheWatchListOrAProcess) {
-  const std::string usage = "Usage: zeitwache [/D] [--dry-run]\n";
+  const std::string usage = "Usage: zeitwache [/D] [--dry-run | --check]\n";
   const struct {
     std::vector<std::string_view> args;
     std::string output;  // the whole output, or for help its first line
@@ -99,6 +107,19 @@ TEST(CommandLine, HelpAndVersionNeverTouchTheWatchListOrAProcess) {
     EXPECT_TRUE(run.platform.commandLines.empty());
     EXPECT_TRUE(run.platform.sleeps.empty());
   }
+}
+
+// Refused before the privilege is asked for or the list is looked at.
+TEST(CommandLine, UnknownLongOptionIsRefusedBeforeAnything) {
+  ScriptedRun run;
+  run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
+  run.platform.failures[ScriptedOp::kOpenProcessToken] = 5;  // would print if asked
+  EXPECT_EQ(RunMain(run, {"zeitwache", "/D", "--dryrun", "--x"}), 2);
+  EXPECT_EQ(run.output.text(), "");
+  EXPECT_EQ(run.errors.text(),
+            "zeitwache: unknown option --dryrun\nUsage: zeitwache [/D] [--dry-run | --check]\n"
+            "       zeitwache --help | --version\n");
+  EXPECT_EQ(run.platform.profileReads + run.platform.fileOpens + run.platform.perfQueries, 0);
 }
 
 TEST(DebugPrivilege, FailuresAreReportedAndTheRunGoesOn) {
@@ -148,6 +169,8 @@ TEST(RunLoop, NoWatchListMeansNoCheck) {
   ScriptedRun run;
   EXPECT_EQ(RunMain(run, {"zeitwache", "/D"}), 100);
   EXPECT_EQ(run.output.text(), "Anzahl Prozesse 0\n");
+  EXPECT_EQ(run.errors.text(),
+            "zeitwache: no watch list ZEITWACHE.INI in C:\\WATCH; nothing is watched\n");
   EXPECT_EQ(run.platform.perfQueries, 0);
 }
 
@@ -159,6 +182,9 @@ TEST(RunLoop, DirectoryTooLongReadsNoWatchList) {
   EXPECT_EQ(RunMain(run), 100);
   EXPECT_EQ(run.platform.profileReads, 0);
   EXPECT_EQ(run.output.text(), "Anzahl Prozesse 0\n");
+  EXPECT_EQ(run.errors.text(),
+            "zeitwache: the current directory cannot be read or its name is too long; "
+            "nothing is watched\n");
 }
 
 TEST(RunLoop, LimitConversion) {

@@ -34,7 +34,8 @@ inline std::vector<ScriptedProcess> Framed(std::vector<ScriptedProcess> processe
 struct ScriptedRun {
   ScriptedPlatform platform;
   StringOutput output;
-  RunState state{platform, output};
+  StringOutput errors;  // standard error
+  RunState state{platform, output, errors};
 
   void WatchList(std::string text) { platform.files[kWatchListPath] = std::move(text); }
 };

@@ -92,6 +92,27 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
   return std::nullopt;
 }
 
+std::vector<ProfileItem> ScanProfile(std::string_view text) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  std::vector<ProfileItem> items;
+  for (std::size_t number = 1; !text.empty(); ++number) {
+    const std::size_t end = text.find_first_of("\r\n");
+    const bool endsInCr = end != std::string_view::npos && text[end] == '\r';
+    const ProfileLine line = ParseLine(TakeLine(text));
+    // The LF of a CRLF ends no line of its own; to the reader it ends an
+    // empty one, which holds nothing either way.
+    if (endsInCr && text.starts_with('\n')) text.remove_prefix(1);
+    if (line.kind == LineKind::kIgnored) continue;
+    ProfileItem item;
+    item.isSection = line.kind == LineKind::kSection;
+    item.name = line.name;
+    if (line.value) item.value = Unquote(CutAtNul(*line.value));
+    item.line = number;
+    items.push_back(item);
+  }
+  return items;
+}
+
 std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::string_view section,
                                 std::string_view key, const char* defaultValue, char* buffer,
                                 std::uint32_t size) {

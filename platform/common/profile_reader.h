@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zw {
 
@@ -33,6 +34,22 @@ namespace zw {
 /// before the comparison.
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key);
+
+/// A section header or key line of a profile, as the reader sees it.
+struct ProfileItem {
+  bool isSection = false;
+  /// The name as compared: without surrounding blanks, cut at a NUL.
+  std::string_view name;
+  /// A key's value as FindProfileValue reports it; nullopt without "=" and
+  /// for a section.
+  std::optional<std::string_view> value;
+  /// 1-based; CRLF, a lone CR and a lone LF each end one line.
+  std::size_t line = 0;
+};
+
+/// Every section header and key line of the profile `text`, in order, by
+/// the rules above; names and values point into `text`.
+std::vector<ProfileItem> ScanProfile(std::string_view text);
 
 /// GetPrivateProfileStringA's result for a file whose content is `text`
 /// (nullopt: no such file). Writes the value of `key`, or else

@@ -130,7 +130,12 @@ LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
 
 // Children still running are left alone; once this process is gone they
 // belong to whoever reaps orphans.
-LinuxPlatform::~LinuxPlatform() { ReapCommands(); }
+LinuxPlatform::~LinuxPlatform() {
+  ReapCommands();
+  for (const auto& [value, entry] : handles_) {
+    if (entry.fd >= 0) ::close(entry.fd);
+  }
+}
 
 void LinuxPlatform::ReapCommands() {
   for (auto& [pid, command] : commands_) {
@@ -181,6 +186,63 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
   std::optional<std::string_view> text;
   if (content) text = *content;
   return ReadProfileString(text, section, key, defaultValue, buffer, size);
+}
+
+Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
+  const int fd = posix::OpenProfileFile(fileName);
+  if (fd < 0) {
+    Fail(posix::ErrnoToWin32(errno));
+    return Handle::kNull;
+  }
+  // Only an ordinary file is a file here: a directory or a device in the
+  // list's place cannot be read as one.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    Fail(kErrorAccessDenied);
+    return Handle::kNull;
+  }
+  HandleEntry entry;
+  entry.kind = HandleKind::kFile;
+  entry.fd = fd;
+  return AddHandle(entry);
+}
+
+bool LinuxPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  const HandleEntry* entry = FindHandle(file);
+  if (entry == nullptr || entry->kind != HandleKind::kFile) return Fail(kErrorInvalidHandle);
+  ssize_t count;
+  do {
+    count = ::read(entry->fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return Fail(posix::ErrnoToWin32(errno));
+  *read = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+// Mode bits and owner as a DACL: the group's write bit grants write to a
+// group of users, the others' bit to everyone, and an owner other than root
+// or the caller may change the bits at will. A sticky directory counts as
+// well: others still add files to it, and one whose name differs from the
+// list's only in case is found before the list, or is the list where there
+// is none.
+std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
+  const int fd = posix::OpenProfileFile(objectName);
+  if (fd < 0) return posix::ErrnoToWin32(errno);
+  struct stat status {};
+  const int result = ::fstat(fd, &status);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) return posix::ErrnoToWin32(error);
+  constexpr std::uint32_t kWrite = kFileWriteData | kFileAppendData | kDelete;
+  info->hasDacl = true;
+  info->dacl.clear();
+  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
+    info->dacl.push_back({true, Trustee::kOtherUser, kWriteDac});
+  }
+  if (status.st_mode & S_IWGRP) info->dacl.push_back({true, Trustee::kUsers, kWrite});
+  if (status.st_mode & S_IWOTH) info->dacl.push_back({true, Trustee::kEveryone, kWrite});
+  return kErrorSuccess;
 }
 
 Handle LinuxPlatform::GetCurrentProcess() { return kCurrentProcess; }
@@ -400,6 +462,7 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
   if (handle == kCurrentProcess) return true;
   const HandleEntry* entry = FindHandle(handle);
   if (entry == nullptr) return Fail(kErrorInvalidHandle);
+  if (entry->fd >= 0) ::close(entry->fd);
   if (const auto command = commands_.find(entry->command); command != commands_.end()) {
     command->second.handleOpen = false;
   }

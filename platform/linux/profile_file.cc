@@ -37,7 +37,10 @@ int OpenProfile(const std::string& path) {
       slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::optional<std::string> match = PickCaseInsensitive(ListDirectory(directory), base);
-  if (!match) return -1;
+  if (!match) {
+    errno = ENOENT;
+    return -1;
+  }
   return ::open((directory + '/' + *match).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
@@ -51,6 +54,14 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
     if (EqualIgnoringAsciiCase(name, wanted)) return std::move(name);
   }
   return std::nullopt;
+}
+
+int OpenProfileFile(const char* fileName) {
+  if (fileName == nullptr || *fileName == '\0') {
+    errno = ENOENT;
+    return -1;
+  }
+  return OpenProfile(fileName);
 }
 
 std::optional<std::string> ReadProfileFile(const char* fileName, std::size_t limit) {

@@ -19,6 +19,12 @@ inline constexpr std::size_t kProfileFileLimit = 16 * 1024 * 1024;
 std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
                                                std::string_view wanted);
 
+/// Opens `fileName` read-only and without blocking (a FIFO cannot hang
+/// the caller), or its case-insensitive namesake in the same directory when
+/// no file has exactly that name. The descriptor, or -1 with errno set
+/// (ENOENT when neither exists).
+int OpenProfileFile(const char* fileName);
+
 /// Content of profile file `fileName`, or of its case-insensitive namesake in
 /// the same directory when no file has exactly that name. nullopt when
 /// neither can be read or the file exceeds `limit` bytes.

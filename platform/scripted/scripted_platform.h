@@ -54,6 +54,9 @@ enum class ScriptedOp {
   kCreateProcess,
   kGetWindowThreadProcessId,
   kGetExitCodeProcess,
+  kCreateFile,
+  kReadFile,
+  kGetNamedSecurityInfo,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -63,6 +66,8 @@ class ScriptedPlatform final : public Platform {
   std::string currentDirectory = "C:\\WATCH";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
+  /// DACLs by exact path; any other path has an empty one.
+  std::map<std::string, SecurityInfo> security;
   /// One per snapshot, in order; the last one is served again and again.
   std::vector<ScriptedSnapshot> snapshots;
   std::vector<ScriptedWindow> windows;
@@ -96,6 +101,9 @@ class ScriptedPlatform final : public Platform {
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
   int profileReads = 0;
+  /// Files opened and security descriptors read.
+  int fileOpens = 0;
+  int securityReads = 0;
   int perfQueries = 0;
   int openHandles = 0;
 
@@ -110,6 +118,9 @@ class ScriptedPlatform final : public Platform {
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
+  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
   bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;
@@ -153,6 +164,8 @@ class ScriptedPlatform final : public Platform {
   std::map<std::uintptr_t, std::uint32_t> processHandles_;  // handle -> pid
   std::map<std::uintptr_t, std::int64_t> commandEnds_;      // handle -> nowMs it ends
   std::vector<std::uint32_t> killed_;
+  // Open files: handle -> the file's path and the read position.
+  std::map<std::uintptr_t, std::pair<std::string, std::size_t>> fileHandles_;
 };
 
 }  // namespace zw

@@ -1,10 +1,13 @@
 // The Win32 backend: every zw::Platform operation forwarded to the Windows
 // API call of the same name, with only the type conversions in between.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -64,6 +67,35 @@ BOOL CALLBACK EnumWindowsTrampoline(HWND window, LPARAM param) {
   }
 }
 
+// The trustee a SID names, as far as the trust in a file goes. The owner is
+// not judged here: an owner who is another user would show as an ordinary
+// user's SID, which tells nothing without a lookup of its groups.
+Trustee TrusteeOf(PSID sid, PSID currentUser) {
+  if (sid == nullptr) return Trustee::kUnclassified;
+  if (::IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::kSystem;
+  if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return Trustee::kAdministrators;
+  if (::IsWellKnownSid(sid, WinWorldSid)) return Trustee::kEveryone;
+  if (::IsWellKnownSid(sid, WinAuthenticatedUserSid)) return Trustee::kAuthenticatedUsers;
+  if (::IsWellKnownSid(sid, WinBuiltinUsersSid)) return Trustee::kUsers;
+  if (::IsWellKnownSid(sid, WinBuiltinGuestsSid)) return Trustee::kGuests;
+  if (currentUser != nullptr && ::EqualSid(sid, currentUser)) return Trustee::kCurrentUser;
+  return Trustee::kUnclassified;
+}
+
+// The user the process runs as; empty when the token cannot be read.
+std::vector<BYTE> CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    buffer.clear();
+  }
+  ::CloseHandle(token);
+  return buffer;
+}
+
 class Win32Platform : public Platform {
  public:
   char PathSeparator() const override { return '\\'; }
@@ -76,6 +108,57 @@ class Win32Platform : public Platform {
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override {
     return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
+  }
+
+  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override {
+    // Others may go on writing and renaming the file while it is read.
+    const HANDLE file = ::CreateFileA(fileName, desiredAccess,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Handle::kNull;
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+      ::CloseHandle(file);
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      return Handle::kNull;
+    }
+    return FromWin32(file);
+  }
+
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
+    DWORD count = 0;
+    const bool ok = ::ReadFile(ToWin32(file), buffer, size, &count, nullptr) != FALSE;
+    *read = count;
+    return ok;
+  }
+
+  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetNamedSecurityInfoA(const_cast<char*>(objectName), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                                nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) return error;
+    std::vector<BYTE> user = CurrentUserSid();
+    const PSID currentUser =
+        user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    info->hasDacl = dacl != nullptr;
+    info->dacl.clear();
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(dacl, i, &ace)) continue;
+      const auto* header = static_cast<const ACE_HEADER*>(ace);
+      // Inherit-only entries speak of children only.
+      if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+      if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        info->dacl.push_back({true, TrusteeOf(&allowed->SidStart, currentUser), allowed->Mask});
+      } else if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+        auto* denied = static_cast<ACCESS_DENIED_ACE*>(ace);
+        info->dacl.push_back({false, TrusteeOf(&denied->SidStart, currentUser), denied->Mask});
+      }
+    }
+    ::LocalFree(descriptor);
+    return kErrorSuccess;
   }
 
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }

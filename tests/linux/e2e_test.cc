@@ -359,9 +359,10 @@ TEST(EndToEnd, ProgramWithinItsLimitIsWaitedFor) {
   EXPECT_NE(run.output.find("Prozess: /_TOTAL.EXE/-2/"), std::string::npos);
 }
 
-// Neither a dry run nor a request for help may terminate anything, even
-// beside a watch list whose program is overdue.
-TEST(EndToEnd, DryRunAndHelpLeaveAnOverdueProgramRunning) {
+// Neither a dry run, a request for help, a list check nor a misspelt
+// option may terminate anything, even beside a watch list whose program is
+// overdue.
+TEST(EndToEnd, DryRunHelpCheckAndMisspeltOptionLeaveAnOverdueProgramRunning) {
   Workspace ws;
   const std::string name = UniqueName("zwdry");
   const pid_t watched = Overdue(ws, name, ws.StartSleeper(name, 60));
@@ -377,8 +378,19 @@ TEST(EndToEnd, DryRunAndHelpLeaveAnOverdueProgramRunning) {
 
   const ToolRun help = ws.Run({"--help"}, std::chrono::seconds(10));
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run]\n")) << help.output;
+  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run | --check]\n"))
+      << help.output;
   EXPECT_EQ(help.output.find("Anzahl Prozesse"), std::string::npos);
+
+  const ToolRun check = ws.Run({"--check"}, std::chrono::seconds(10));
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  EXPECT_NE(check.output.find("Eintrag 001: Name " + name + ", Grenze 1 Sekunden\n"),
+            std::string::npos);
+
+  const ToolRun misspelt = ws.Run({"--dryrun"}, std::chrono::seconds(10));
+  EXPECT_EQ(misspelt.exitCode, 2);
+  EXPECT_EQ(misspelt.output, "");
+  EXPECT_TRUE(misspelt.errors.starts_with("zeitwache: unknown option --dryrun\nUsage: "));
 
   // Given a moment in which a started kill would have ended it.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

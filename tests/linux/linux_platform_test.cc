@@ -156,6 +156,48 @@ TEST_F(LinuxPlatformTest, WatchListIsFoundInAnyLetterCase) {
   EXPECT_STREQ(value, "none");
 }
 
+// The list's bytes and who may change it, found as the profile reader finds
+// the list; mode bits and a foreign owner read as DACL entries.
+TEST_F(LinuxPlatformTest, ListFileIsReadAndItsWritersAreTold) {
+  const fs::path asked = dir_.path() / "ZEITWACHE.INI";
+  EXPECT_EQ(platform_->CreateFileA(asked.c_str(), kGenericRead), Handle::kNull);
+  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorFileNotFound));
+  WriteFile(dir_.path() / "zeitwache.ini", "[PGM]\n");
+  const Handle file = platform_->CreateFileA(asked.c_str(), kGenericRead);
+  char buffer[16];
+  std::uint32_t read = 99;
+  EXPECT_TRUE(platform_->ReadFile(file, buffer, sizeof buffer, &read));
+  EXPECT_EQ(std::string(buffer, read), "[PGM]\n");
+  EXPECT_TRUE(platform_->ReadFile(file, buffer, sizeof buffer, &read) && read == 0);
+  EXPECT_TRUE(platform_->CloseHandle(file));
+
+  struct Case {
+    mode_t mode;
+    uid_t owner;
+    std::vector<Trustee> trustees;
+  };
+  std::vector<Case> cases = {{0644, ::geteuid(), {}},
+                             {0664, ::geteuid(), {Trustee::kUsers}},
+                             {01777, ::geteuid(), {Trustee::kUsers, Trustee::kEveryone}}};
+  // Only root may give a file away.
+  if (::geteuid() == 0) cases.push_back({0700, 65534, {Trustee::kOtherUser}});
+  for (const Case& c : cases) {
+    ASSERT_EQ(::chmod(dir_.path().c_str(), c.mode), 0);
+    ASSERT_EQ(::chown(dir_.path().c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    SecurityInfo info;
+    ASSERT_EQ(platform_->GetNamedSecurityInfoA(dir_.path().c_str(), &info), 0u);
+    ASSERT_EQ(info.dacl.size(), c.trustees.size()) << std::oct << c.mode;
+    for (std::size_t i = 0; i < c.trustees.size(); ++i)
+      EXPECT_EQ(info.dacl[i].trustee, c.trustees[i]);
+  }
+  ASSERT_EQ(::chown(dir_.path().c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0700), 0);
+  fs::remove(dir_.path() / "zeitwache.ini");
+  fs::create_directory(asked);
+  EXPECT_EQ(platform_->CreateFileA(asked.c_str(), kGenericRead), Handle::kNull);
+  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorAccessDenied));
+}
+
 bool Start(Platform& platform, std::string commandLine, ProcessInformation* info) {
   return platform.CreateProcessA(nullptr, commandLine.data(), false, 0, StartupInfo{}, info);
 }

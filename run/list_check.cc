@@ -1,0 +1,374 @@
+#include "run/list_check.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+
+#include "platform/common/ascii.h"
+#include "platform/common/profile_reader.h"
+#include "run/run.h"
+
+namespace zw {
+namespace {
+
+constexpr std::size_t kShownValueLength = 64;
+constexpr std::uint32_t kReadChunk = 64 * 1024;
+
+bool IsBroadOrOther(Trustee trustee) {
+  return trustee != Trustee::kSystem && trustee != Trustee::kAdministrators &&
+         trustee != Trustee::kCurrentUser && trustee != Trustee::kUnclassified;
+}
+
+// printf into a std::string, for findings assembled before they are printed.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+Format(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  char small[512];
+  const int needed = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (needed < 0) return {};
+  return std::string(small,
+                     std::min<std::size_t>(static_cast<std::size_t>(needed), sizeof small - 1));
+}
+
+// A line number for printf: a list of at most kListSizeLimit bytes has
+// fewer lines than an unsigned holds.
+unsigned LineNumber(std::size_t line) { return static_cast<unsigned>(line); }
+
+// A value as a finding shows it: at most kShownValueLength bytes.
+std::string Shown(std::string_view value) {
+  if (value.size() <= kShownValueLength) return std::string(value);
+  return std::string(value.substr(0, kShownValueLength)) + "...";
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Bytes from 0x80 up that all form well-made UTF-8 sequences, as an editor
+// saving UTF-8 writes them; text in a single-byte code page rarely does.
+bool LooksLikeUtf8(std::string_view line) {
+  bool any = false;
+  for (std::size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || line.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80) return false;
+    }
+    any = true;
+    i += length;
+  }
+  return any;
+}
+
+// The numbers of the lines that look like UTF-8, counted as ScanProfile
+// counts them.
+std::vector<std::size_t> Utf8Lines(std::string_view text) {
+  std::vector<std::size_t> lines;
+  for (std::size_t number = 1; !text.empty(); ++number) {
+    const std::size_t end = text.find_first_of("\r\n");
+    if (LooksLikeUtf8(text.substr(0, end))) lines.push_back(number);
+    if (end == std::string_view::npos) break;
+    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    text.remove_prefix(end + (crlf ? 2 : 1));
+  }
+  return lines;
+}
+
+struct KeyLine {
+  std::optional<std::string_view> value;
+  std::size_t line = 0;
+};
+
+// The first [PGM] section's keys, upper-cased, each with its first line;
+// duplicate keys and sections are reported on the way.
+std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items,
+                                           std::vector<std::string>& findings) {
+  std::map<std::string, KeyLine> keys;
+  bool seen = false;
+  bool inside = false;
+  for (const ProfileItem& item : items) {
+    if (item.isSection) {
+      const bool named = EqualIgnoringAsciiCase(item.name, kWatchListSection);
+      if (named && seen) {
+        findings.push_back(
+            Format("Abschnitt [PGM] in Zeile %u doppelt; ein Lauf liest nur den ersten",
+                   LineNumber(item.line)));
+      }
+      inside = named && !seen;
+      seen = seen || named;
+      continue;
+    }
+    if (!inside) continue;
+    std::string key(item.name);
+    UpperCaseInPlace(key);
+    const auto [it, added] = keys.emplace(key, KeyLine{item.value, item.line});
+    if (!added) {
+      findings.push_back(Format("Schluessel %s in Zeile %u doppelt; es gilt Zeile %u",
+                                Shown(item.name).c_str(), LineNumber(item.line),
+                                LineNumber(it->second.line)));
+    }
+  }
+  return keys;
+}
+
+void EntryFindings(const std::map<std::string, KeyLine>& keys, std::span<const WatchEntry> entries,
+                   std::vector<std::string>& findings) {
+  for (unsigned n = 1; n <= entries.size(); ++n) {
+    const WatchEntry& entry = entries[n - 1];
+    const auto pgm = keys.find(EntryKey("PGM", n));
+    const auto akt = keys.find(EntryKey("AKT", n));
+    const std::optional<std::string_view> name =
+        pgm == keys.end() ? std::nullopt : pgm->second.value;
+    const std::optional<std::string_view> limit =
+        akt == keys.end() ? std::nullopt : akt->second.value;
+    const auto used = static_cast<std::uint32_t>(entry.limit);
+    if (limit && !limit->empty() && !AllDigits(*limit)) {
+      findings.push_back(Format("AKT%03u=%s ist keine Zahl von Sekunden; ein Lauf nimmt %u", n,
+                                Shown(*limit).c_str(), used));
+    } else if (limit && limit->size() > kLimitChars) {
+      findings.push_back(Format("AKT%03u=%s hat mehr als %u Ziffern; ein Lauf nimmt %u", n,
+                                Shown(*limit).c_str(), kLimitChars, used));
+    }
+    if (entry.limit != 0) {
+      if (name && name->empty()) {
+        findings.push_back(
+            Format("PGM%03u ist leer; passt auf den ersten Prozess und wartet fuer immer", n));
+      } else if (!name) {
+        findings.push_back(Format("PGM%03u fehlt; ein Lauf sucht ein Programm namens none", n));
+      }
+    } else if (name && !name->empty() && !(limit && AllDigits(*limit))) {
+      // A limit of 0 written as digits ends the list on purpose.
+      findings.push_back(Format(
+          "PGM%03u=%s wird nicht ueberwacht: AKT%03u fehlt oder ergibt 0; die Liste endet hier", n,
+          Shown(*name).c_str(), n));
+    }
+  }
+}
+
+// The directory part of `path`; the root keeps its separator.
+std::string DirectoryOf(const std::string& path, char separator) {
+  const std::size_t at = path.rfind(separator);
+  if (at == std::string::npos) return ".";
+  std::string directory = path.substr(0, at);
+  if (directory.empty() || directory.back() == ':') directory += separator;
+  return directory;
+}
+
+// The directory and the list, those of them that others may change; a
+// descriptor that cannot be read is `unknown` with its error.
+struct Exposure {
+  std::vector<std::string> writable;
+  std::vector<std::pair<std::string, std::uint32_t>> unknown;
+};
+
+Exposure ExposureOf(Platform& platform, const std::string& path) {
+  Exposure exposure;
+  for (const std::string& object : {DirectoryOf(path, platform.PathSeparator()), path}) {
+    SecurityInfo info;
+    const std::uint32_t error = platform.GetNamedSecurityInfoA(object.c_str(), &info);
+    if (error != kErrorSuccess) {
+      exposure.unknown.emplace_back(object, error);
+    } else if (WritableByOthers(info)) {
+      exposure.writable.push_back(object);
+    }
+  }
+  return exposure;
+}
+
+// What a missing or unreadable list is called, for both reports.
+bool IsNotFound(std::uint32_t error) {
+  return error == kErrorFileNotFound || error == kErrorPathNotFound;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
+                                        std::uint32_t* error) {
+  const Handle file = platform.CreateFileA(path.c_str(), kGenericRead);
+  if (file == Handle::kNull) {
+    *error = platform.GetLastError();
+    return std::nullopt;
+  }
+  std::string content;
+  std::vector<char> chunk(kReadChunk);
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!platform.ReadFile(file, chunk.data(), kReadChunk, &read)) {
+      *error = platform.GetLastError();
+      platform.CloseHandle(file);
+      return std::nullopt;
+    }
+    if (read == 0) break;
+    content.append(chunk.data(), std::min<std::size_t>(read, kReadChunk));
+    if (content.size() > kListSizeLimit) {
+      *error = kErrorNotEnoughMemory;
+      platform.CloseHandle(file);
+      return std::nullopt;
+    }
+  }
+  platform.CloseHandle(file);
+  return content;
+}
+
+bool WritableByOthers(const SecurityInfo& info) {
+  if (!info.hasDacl) return true;
+  std::map<Trustee, std::uint32_t> denied;
+  for (const AccessEntry& entry : info.dacl) {
+    if (!entry.allow) {
+      denied[entry.trustee] |= entry.mask;
+      continue;
+    }
+    if (!IsBroadOrOther(entry.trustee)) continue;
+    const std::uint32_t taken = denied[entry.trustee] | denied[Trustee::kEveryone];
+    if ((entry.mask & kAnyWriteAccess & ~taken) != 0) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ListTextFindings(std::string_view text,
+                                          std::span<const WatchEntry> entries) {
+  std::vector<std::string> findings;
+  const std::vector<ProfileItem> items = ScanProfile(text);
+  const bool hasSection = std::any_of(items.begin(), items.end(), [](const ProfileItem& item) {
+    return item.isSection && EqualIgnoringAsciiCase(item.name, kWatchListSection);
+  });
+  if (!hasSection) {
+    std::string found;
+    for (const ProfileItem& item : items) {
+      if (!item.isSection) continue;
+      found += found.empty() ? " (gefunden: [" : ", [";
+      found += Shown(item.name) + "]";
+    }
+    if (!found.empty()) found += ")";
+    findings.push_back("kein Abschnitt [PGM]" + found);
+  } else {
+    const std::map<std::string, KeyLine> keys = SectionKeys(items, findings);
+    EntryFindings(keys, entries, findings);
+    if (std::none_of(entries.begin(), entries.end(),
+                     [](const WatchEntry& entry) { return entry.limit != 0; })) {
+      findings.push_back("kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts");
+    }
+    // The keys a run asks for; any other is never read.
+    const auto count = static_cast<unsigned>(entries.size());
+    std::vector<std::pair<std::size_t, std::string>> unread;
+    for (const auto& [key, where] : keys) {
+      bool read = false;
+      for (const char* prefix : {"PGM", "AKT"}) {
+        const std::size_t length = std::char_traits<char>::length(prefix);
+        if (key.size() < length + 3 || key.compare(0, length, prefix) != 0) continue;
+        const std::string digits = key.substr(length);
+        if (!AllDigits(digits) || digits.size() > 4) continue;
+        const unsigned n = static_cast<unsigned>(std::stoul(digits));
+        read = read || (n >= 1 && n <= count && EntryKey(prefix, n) == key);
+      }
+      if (!read) unread.emplace_back(where.line, key);
+    }
+    std::sort(unread.begin(), unread.end());
+    for (const auto& [line, key] : unread) {
+      findings.push_back(Format("%s in Zeile %u wird nie gelesen; die Liste endet bei Eintrag %u",
+                                Shown(key).c_str(), LineNumber(line), count));
+    }
+  }
+  for (const std::size_t line : Utf8Lines(text)) {
+    findings.push_back(
+        Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
+               LineNumber(line)));
+  }
+  return findings;
+}
+
+int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged) {
+  Output& out = state.output;
+  int findings = 0;
+  const auto finding = [&](const std::string& text) {
+    Print(out, "Befund: %s\n", text.c_str());
+    ++findings;
+  };
+  if (!path) {
+    finding("das aktuelle Verzeichnis ist nicht lesbar oder sein Name zu lang");
+    Print(out, "Anzahl Befunde %d\n", findings);
+    return kExitCheckNoList;
+  }
+  Print(out, "Liste %s\n", path->c_str());
+  std::uint32_t error = 0;
+  const std::optional<std::string> text = ReadListFile(state.platform, *path, &error);
+  if (!text) {
+    finding(IsNotFound(error) ? Format("keine Liste %s in %s", kWatchListName,
+                                       DirectoryOf(*path, state.platform.PathSeparator()).c_str())
+                              : Format("Liste %s nicht lesbar (Fehler %u)", path->c_str(), error));
+    Print(out, "Anzahl Befunde %d\n", findings);
+    return kExitCheckNoList;
+  }
+  std::vector<WatchEntry> entries;
+  for (unsigned n = 1;; ++n) {
+    entries.push_back(ReadEntry(state.platform, *path, n));
+    const WatchEntry& entry = entries.back();
+    if (entry.limit != 0) {
+      const bool pattern = entry.name.find_first_of("*?") != std::string::npos;
+      Print(out, "Eintrag %03u: %s %s, Grenze %u Sekunden\n", n, pattern ? "Muster" : "Name",
+            entry.name.c_str(), static_cast<std::uint32_t>(entry.limit));
+    }
+    if (EndsList(entry, n)) break;
+  }
+  for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
+  if (privileged) {
+    const Exposure exposure = ExposureOf(state.platform, *path);
+    for (const std::string& object : exposure.writable) {
+      finding(object + " ist fuer andere Benutzer schreibbar");
+    }
+    for (const auto& [object, code] : exposure.unknown) {
+      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", object.c_str(), code));
+    }
+  }
+  Print(out, "Anzahl Befunde %d\n", findings);
+  return findings == 0 ? kExitCheckClean : kExitCheckFindings;
+}
+
+void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged) {
+  Platform& platform = state.platform;
+  if (!path) {
+    Print(state.errors,
+          "zeitwache: the current directory cannot be read or its name is too long; "
+          "nothing is watched\n");
+    return;
+  }
+  const Handle file = platform.CreateFileA(path->c_str(), kGenericRead);
+  if (file == Handle::kNull) {
+    const std::uint32_t error = platform.GetLastError();
+    if (IsNotFound(error)) {
+      Print(state.errors, "zeitwache: no watch list %s in %s; nothing is watched\n", kWatchListName,
+            DirectoryOf(*path, platform.PathSeparator()).c_str());
+    } else {
+      Print(state.errors,
+            "zeitwache: watch list %s cannot be read (error %u); nothing is watched\n",
+            path->c_str(), error);
+    }
+    return;
+  }
+  platform.CloseHandle(file);
+  if (!privileged) return;
+  const Exposure exposure = ExposureOf(platform, *path);
+  if (exposure.writable.empty()) return;
+  std::string objects;
+  for (const std::string& object : exposure.writable) {
+    objects += (objects.empty() ? "" : ", ") + object;
+  }
+  Print(state.errors, "zeitwache: writable by other users, who thereby decide what is ended: %s\n",
+        objects.c_str());
+}
+
+}  // namespace zw

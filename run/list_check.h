@@ -1,0 +1,57 @@
+// The list check ("--check"), which reads the watch list as a run does and
+// reports what a run would make of it, and the notes a run writes to
+// standard error when its list is missing, unreadable or open to others.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/watch_list.h"
+#include "state/run_state.h"
+
+namespace zw {
+
+/// Exit codes of the list check.
+inline constexpr int kExitCheckClean = 0;
+inline constexpr int kExitCheckFindings = 1;
+inline constexpr int kExitCheckNoList = 2;
+
+/// A larger list is treated as unreadable, as the Linux reader treats it.
+inline constexpr std::size_t kListSizeLimit = 16 * 1024 * 1024;
+
+/// The bytes of the file at `path`, read through CreateFileA and ReadFile.
+/// nullopt with the Win32 error in `*error` when it cannot be opened or
+/// read, or exceeds kListSizeLimit (then kErrorNotEnoughMemory).
+std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
+                                        std::uint32_t* error);
+
+/// Whether `info` lets anybody but the system, the administrators and the
+/// caller change the object: a null DACL, or an allowing entry with write
+/// access for a broad group or another user that no earlier denying entry
+/// for that trustee or for everyone takes away. Unclassified trustees are
+/// not judged.
+bool WritableByOthers(const SecurityInfo& info);
+
+/// The findings in the list `text`, given the entries a run read from it
+/// (entries[i] is entry i + 1; the last one ended the list), one line each
+/// without the "Befund: " in front and without a line end. Values are
+/// shown cut to 64 bytes.
+std::vector<std::string> ListTextFindings(std::string_view text,
+                                          std::span<const WatchEntry> entries);
+
+/// "--check": prints every entry a run watches and every finding, touching
+/// no process. kExitCheckNoList when there is no list to read,
+/// kExitCheckFindings with findings, else kExitCheckClean. `privileged`:
+/// the debug privilege is held, so a list open to others is a finding.
+int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged);
+
+/// For a run: one line on the error sink when the list is missing or
+/// unreadable and, when `privileged`, one when the list or its directory
+/// is writable by others. Reads no entry.
+void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged);
+
+}  // namespace zw
