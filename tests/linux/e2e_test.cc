@@ -419,9 +419,12 @@ TEST(KillCommand, RefusesWhatItCannotEnd) {
     int exitCode;
     std::string message;
   } cases[] = {
-      {{none}, 1, "kill: cannot signal process " + none + ": no such process\n"},
+      {{none}, 3, "kill: cannot signal process " + none + ": no such process\n"},
       {{}, 2, "kill: missing process identifier (usage: kill [-t SECONDS] <pid>)\n"},
       {{"-5"}, 2, "kill: invalid process identifier \"-5\": must be positive\n"},
+      {{"2147483648"},
+       2,
+       "kill: invalid process identifier \"2147483648\": out of range (at most 2147483647)\n"},
   };
   for (const auto& c : cases) {
     const ToolRun run = ws.RunKill(c.args);
@@ -429,6 +432,16 @@ TEST(KillCommand, RefusesWhatItCannotEnd) {
     EXPECT_EQ(run.errors, c.message);
     EXPECT_EQ(run.output, "");
   }
+  // A process created at another time than the one named is left alone.
+  const pid_t sleeper = ws.StartSleeper(UniqueName("zwother"), 60);
+  const std::string pid = std::to_string(sleeper);
+  setenv("ZEITWACHE_TARGET", (pid + ":1").c_str(), 1);
+  const ToolRun other = ws.RunKill({pid});
+  unsetenv("ZEITWACHE_TARGET");
+  EXPECT_EQ(other.exitCode, 4) << other.errors;
+  EXPECT_EQ(other.errors, "kill: process " + pid +
+                              " was created at another time than the one meant; not signalled\n");
+  EXPECT_EQ(ws.Reap(sleeper), -1) << "still running";
 }
 
 // Without pidfd_open kill watches the bare pid. Its targets are never
