@@ -261,8 +261,10 @@ step_kill() {
   expect_kill_refused 2 '"12x": unexpected characters' 12x
   expect_kill_refused 2 '"99999999999": out of range' 99999999999
   expect_kill_refused 2 'grace period "x": not a decimal number' -t x 12
-  # The largest identifier: never a process, so the system refuses it.
-  expect_kill_refused 1 'cannot open process 4294967295: .*(error [0-9]*)' 4294967295
+  expect_kill_refused 2 '"4294967295": out of range (at most 2147483647)' 4294967295
+  # The largest identifier a process could have, and a multiple of four as
+  # the system's are: no process has it.
+  expect_kill_refused 3 'cannot end process 2147483644: no such process' 2147483644
 }
 
 step_overdue() {
