@@ -20,7 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const zw::KillRequest request = zw::ParseKillArguments(arguments);
   if (!request.Ok()) return 0;
+  if (request.help) return 0;
   Require(request.pid != 0, "accepted identifier 0");
+  // Beyond it kill(2) would read a group, or every process.
+  Require(request.pid <= zw::kMaxTargetPid, "accepted an identifier beyond the largest pid");
   // The identifier accepted reads back from its own decimal form.
   const std::string decimal = std::to_string(request.pid);
   const std::string_view alone[] = {decimal};

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32_errors.h"
+
 namespace zw {
 
 /// A process, thread or access-token handle. kNull is "no handle".
@@ -57,18 +59,6 @@ struct ProcessInformation {
   std::uint32_t processId = 0;
   std::uint32_t threadId = 0;
 };
-
-inline constexpr std::int32_t kErrorSuccess = 0;
-inline constexpr std::int32_t kErrorFileNotFound = 2;
-inline constexpr std::int32_t kErrorPathNotFound = 3;
-inline constexpr std::int32_t kErrorAccessDenied = 5;
-inline constexpr std::int32_t kErrorInvalidHandle = 6;
-inline constexpr std::int32_t kErrorNotEnoughMemory = 8;
-inline constexpr std::int32_t kErrorInvalidParameter = 87;
-inline constexpr std::int32_t kErrorMoreData = 234;
-inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
-inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
-inline constexpr std::int32_t kErrorNoUnicodeTranslation = 1113;
 
 inline constexpr std::uint32_t kTokenQuery = 0x0008;
 inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;

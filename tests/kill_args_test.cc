@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,7 @@ TEST(KillArgumentsTest, AcceptsOneDecimalIdentifier) {
     std::string_view argument;
     std::uint32_t pid;
   } cases[] = {
-      {"1", 1}, {"4", 4}, {"1234", 1234}, {"0004", 4}, {"+8", 8}, {"4294967295", 4294967295u},
+      {"1", 1}, {"4", 4}, {"1234", 1234}, {"0004", 4}, {"+8", 8}, {"2147483647", 2147483647u},
   };
   for (const auto& c : cases) {
     const KillRequest request = Parse({c.argument});
@@ -44,6 +45,8 @@ TEST(KillArgumentsTest, RefusesBadIdentifierAndSaysWhy) {
       {"-0", "must be positive"},
       {"-2", "must be positive"},
       {"-99999999999999999999", "must be positive"},
+      {"2147483648", "out of range (at most 2147483647)"},
+      {"4294967295", "out of range"},
       {"4294967296", "out of range"},
       {"99999999999999999999999", "out of range"},
       {"99999999999999999999999x", "unexpected characters"},
@@ -116,6 +119,32 @@ TEST(KillArgumentsTest, RefusesABadCommandLineAndSaysWhy) {
     const KillRequest request = Parse(c.arguments);
     EXPECT_FALSE(request.Ok()) << c.reason;
     EXPECT_NE(request.error.find(c.reason), std::string::npos) << request.error;
+  }
+}
+
+TEST(KillArgumentsTest, HelpWinsOverAnythingBeforeTheEndOfOptions) {
+  for (const std::string_view help : {"--help", "-h", "/?"}) EXPECT_TRUE(Parse({"-s", help}).help);
+  EXPECT_FALSE(Parse({"--", "-h"}).help);
+  EXPECT_NE(KillUsage().find("5 a process that must never be ended"), std::string_view::npos);
+}
+
+TEST(KillArgumentsTest, TakesTheExpectedCreationOnlyForTheSamePid) {
+  const struct {
+    const char* value;
+    std::optional<FileTime> creation;
+    std::string_view warning;
+  } cases[] = {
+      {nullptr, std::nullopt, ""},
+      {"1234:133000000000000000", 133000000000000000u, ""},
+      {"1234:", std::nullopt, "\"1234:\" ignored: not PID:CREATION"},
+      {"1234:1\n2", std::nullopt, "\"1234:1?2\" ignored"},
+      {"99:133000000000000000", std::nullopt, "names another process than 1234"},
+  };
+  for (const auto& c : cases) {
+    std::string warning;
+    EXPECT_EQ(ExpectedCreation(1234, c.value, &warning), c.creation) << c.warning;
+    EXPECT_EQ(warning.empty(), c.warning.empty()) << warning;
+    EXPECT_NE(warning.find(c.warning), std::string::npos) << warning;
   }
 }
 

@@ -104,7 +104,7 @@ TEST(WindowCapture, RecordsWindowAndTitleOfKnownProcesses) {
 TEST(WindowCapture, WindowWhoseProcessCannotBeTakenIsSkipped) {
   ScriptedRun run;
   Scripted(run);
-  run.platform.failures[ScriptedOp::kGetWindowThreadProcessId] = 1400;
+  run.platform.failures[ScriptedOp::kGetWindowThreadProcessId] = kErrorInvalidWindowHandle;
   std::string name = "*KUNDENLISTE*";
   EXPECT_EQ(CheckWatchEntry(run.state, name, 100000), CheckResult::kNoProcess);
   for (const ProcessRecord& slot : run.state.inventory.processTable) {

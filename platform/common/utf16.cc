@@ -3,12 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/win32_errors.h"
+
 namespace zw {
 namespace {
-
-constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorNoUnicodeTranslation = 1113;
 
 // Length of the well-formed UTF-8 sequence at the start of `s`, 0 if none.
 std::size_t SequenceLength(std::string_view s, char32_t* cp) {

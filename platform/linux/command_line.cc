@@ -8,13 +8,6 @@
 namespace zw::posix {
 namespace {
 
-constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
-constexpr std::uint32_t kErrorGenFailure = 31;
-constexpr std::uint32_t kErrorSharingViolation = 32;
-constexpr std::uint32_t kErrorFilenameExcedRange = 206;
-constexpr std::uint32_t kErrorBadExeFormat = 193;
-constexpr std::uint32_t kErrorPathNotFound = 3;
-
 // Consumes the run of backslashes at `*at` and appends what it stands for;
 // an escaped quote after it is consumed too, a quoting one is left.
 void TakeBackslashes(std::string_view line, std::size_t* at, std::string* word) {
@@ -82,13 +75,14 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
 
 std::optional<std::string> ResolveProgram(
     std::string_view name, std::string_view ownDirectory, std::string_view searchPath,
-    const std::function<bool(const std::string&)>& isExecutable) {
+    const std::function<bool(const std::string&)>& isExecutable,
+    const std::function<bool(const std::string&)>& isTrusted) {
   if (name.empty()) return std::nullopt;
   if (name.find('/') != std::string_view::npos) return std::string(name);
   const auto tryIn = [&](std::string_view directory) -> std::optional<std::string> {
     if (!directory.starts_with('/')) return std::nullopt;
     std::string candidate = JoinPath(directory, name);
-    if (isExecutable(candidate)) return candidate;
+    if (isExecutable(candidate) && isTrusted(candidate)) return candidate;
     return std::nullopt;
   };
   // The private directory first: beside an executable installed in /usr/bin

@@ -26,11 +26,13 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 /// `searchPath`. Only absolute directories are
 /// tried: never the current directory, which may be the watch list's and
 /// writable by others, so a relative `ownDirectory` and empty or relative
-/// path entries are skipped. A candidate counts when `isExecutable` says so.
-/// nullopt when none does.
+/// path entries are skipped. A candidate counts when `isExecutable` says so
+/// and then `isTrusted` too (see trusted_path.h); an untrusted one is passed
+/// over and the lookup goes on. nullopt when none counts.
 std::optional<std::string> ResolveProgram(
     std::string_view name, std::string_view ownDirectory, std::string_view searchPath,
-    const std::function<bool(const std::string&)>& isExecutable);
+    const std::function<bool(const std::string&)>& isExecutable,
+    const std::function<bool(const std::string&)>& isTrusted);
 
 /// The Win32 error code closest to errno value `error`.
 std::uint32_t ErrnoToWin32(int error);

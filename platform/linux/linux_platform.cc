@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -24,13 +25,11 @@
 #include "platform/linux/command_line.h"
 #include "platform/linux/profile_file.h"
 #include "platform/linux/spawn.h"
+#include "platform/linux/trusted_path.h"
 #include "platform/perf_layout.h"
 
 namespace zw {
 namespace {
-
-constexpr std::uint32_t kErrorInvalidWindowHandle = 1400;
-constexpr std::uint32_t kErrorRpcServerUnavailable = 1722;
 
 // The pseudo handle of the calling process, the same value as on the
 // platform the interface comes from; it is never in the handle table.
@@ -64,6 +63,15 @@ bool IsExecutableFile(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
          ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+// A program found by the lookup runs with this process's rights: one that
+// someone else could have planted is passed over, with a warning.
+bool IsTrustedProgram(const std::string& path) {
+  const std::string why = posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid()));
+  if (why.empty()) return true;
+  std::fprintf(stderr, "zeitwache: not starting untrusted %s: %s\n", path.c_str(), why.c_str());
+  return false;
 }
 
 std::string OwnDirectory() {
@@ -399,7 +407,7 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
   posix::ProcStat stat;
   *error = reader_.ReadStat(pid, &stat);
   if (*error != 0) return std::nullopt;
-  if (stat.pid != pid || (!allowEnded && !posix::IsRunningState(stat.state))) {
+  if (stat.pid != pid || (!allowEnded && !posix::IsRunningState(stat.state, stat.threads))) {
     *error = ESRCH;
     return std::nullopt;
   }
@@ -516,7 +524,8 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
     program = applicationName;
     if (args.empty()) args.emplace_back(applicationName);
   } else if (!args.empty()) {
-    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(), IsExecutableFile);
+    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(), IsExecutableFile,
+                                    IsTrustedProgram);
   }
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);

@@ -126,7 +126,7 @@ void ProcReader::AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block
   // Whatever stops the read, the process cannot be described: skip it.
   if (ReadProcFile(procFd, path, kStatLimit, &statBuffer_, &text) != 0) return;
   const std::optional<ProcStat> stat = ParseStat(text);
-  if (!stat || !IsRunningState(stat->state)) return;
+  if (!stat || !IsRunningState(stat->state, stat->threads)) return;
   std::string_view cmdline;
   if (CommMayBeCut(stat->comm) && !IsKernelThread(stat->flags)) {
     PidPath(pid, "/cmdline", path);

@@ -16,6 +16,7 @@ constexpr std::size_t kStateIndex = 0;
 constexpr std::size_t kFlagsIndex = 9 - 3;
 constexpr std::size_t kUserTicksIndex = 14 - 3;
 constexpr std::size_t kKernelTicksIndex = 15 - 3;
+constexpr std::size_t kThreadsIndex = 20 - 3;
 constexpr std::size_t kStartTicksIndex = 22 - 3;
 
 template <typename T>
@@ -60,6 +61,8 @@ bool StoreField(std::size_t index, std::string_view field, ProcStat* stat) {
       return ParseUnsigned(field, &stat->userTicks);
     case kKernelTicksIndex:
       return ParseUnsigned(field, &stat->kernelTicks);
+    case kThreadsIndex:
+      return ParseUnsigned(field, &stat->threads);
     case kStartTicksIndex:
       return ParseUnsigned(field, &stat->startTicks);
     default:
@@ -92,7 +95,10 @@ std::optional<ProcStat> ParseStat(std::string_view bytes) {
   return stat;
 }
 
-bool IsRunningState(char state) { return state != 'Z' && state != 'X' && state != 'x'; }
+bool IsRunningState(char state, std::uint32_t threads) {
+  if (state == 'Z') return threads > 1;
+  return state != 'X' && state != 'x';
+}
 
 bool IsKernelThread(std::uint32_t flags) { return (flags & kKernelThreadFlag) != 0; }
 

@@ -22,6 +22,7 @@ struct ProcStat {
   std::uint32_t flags = 0;        // field 9, the kernel's PF_* bits
   std::uint64_t userTicks = 0;    // field 14, utime
   std::uint64_t kernelTicks = 0;  // field 15, stime
+  std::uint32_t threads = 0;      // field 20, num_threads
   std::uint64_t startTicks = 0;   // field 22, starttime, since boot
 };
 
@@ -29,8 +30,11 @@ struct ProcStat {
 std::optional<ProcStat> ParseStat(std::string_view bytes);
 
 /// False for a process that has ended and only waits to be reaped (Z), or
-/// is being torn down (X, and x on older kernels).
-bool IsRunningState(char state);
+/// is being torn down (X, and x on older kernels). A process whose main
+/// thread has exited shows Z too while its other threads run on: with more
+/// than one thread, Z still counts as running. `threads` is num_threads of
+/// the same stat line.
+bool IsRunningState(char state, std::uint32_t threads);
 
 /// The PF_KTHREAD bit of the flags field.
 inline constexpr std::uint32_t kKernelThreadFlag = 0x00200000;

@@ -7,9 +7,11 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/command_lookup.h"
 
 namespace zw {
 namespace {
@@ -250,6 +252,16 @@ class Win32Platform : public Platform {
     si.dwFlags = startupInfo.flags;
     si.wShowWindow = startupInfo.showWindow;
     PROCESS_INFORMATION pi{};
+    // The program is found here rather than by CreateProcessA's own search,
+    // which would look in the current directory, the watch list's.
+    std::string program;
+    if (applicationName == nullptr) {
+      if (!win32::ResolveCommandProgram(commandLine, &program)) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+      }
+      if (!program.empty()) applicationName = program.c_str();
+    }
     if (!::CreateProcessA(applicationName, commandLine, nullptr, nullptr, inheritHandles,
                           creationFlags, nullptr, nullptr, &si, &pi)) {
       return false;

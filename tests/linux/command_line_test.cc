@@ -70,11 +70,13 @@ TEST(ResolveProgramTest, LibexecThenBesideTheExecutableThenThePathNeverRelative)
   };
   for (const auto& c : cases) {
     Words probed;
-    const auto found =
-        ResolveProgram(c.name, c.ownDirectory, c.searchPath, [&](const std::string& path) {
+    const auto found = ResolveProgram(
+        c.name, c.ownDirectory, c.searchPath,
+        [&](const std::string& path) {
           probed.push_back(path);
           return c.executables.count(path) != 0;
-        });
+        },
+        [](const std::string&) { return true; });
     EXPECT_EQ(found, c.found) << c.what;
     EXPECT_EQ(probed, c.probed) << c.what;
   }

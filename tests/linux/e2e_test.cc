@@ -498,9 +498,12 @@ TEST(KillCommand, RefusesWhatItCannotEnd) {
     int exitCode;
     std::string message;
   } cases[] = {
-      {{none}, 1, "kill: cannot signal process " + none + ": no such process\n"},
+      {{none}, 3, "kill: cannot signal process " + none + ": no such process\n"},
       {{}, 2, "kill: missing process identifier (usage: kill [-t SECONDS] <pid>)\n"},
       {{"-5"}, 2, "kill: invalid process identifier \"-5\": must be positive\n"},
+      {{"2147483648"},
+       2,
+       "kill: invalid process identifier \"2147483648\": out of range (at most 2147483647)\n"},
   };
   for (const auto& c : cases) {
     const ToolRun run = ws.RunKill(c.args);

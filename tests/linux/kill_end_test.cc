@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/target_identity.h"
+#include "platform/linux/proc_parse.h"
 #include "tools/kill/end_process.h"
 
 namespace zw::kill {
@@ -29,7 +31,14 @@ struct Script {
   bool endedAtStart = false;    // a zombie already
   int termDelayMs = 300;
   int pollInterruptions = 0;  // poll answers EINTR this often first
+  std::uint32_t flags = 0;    // PF_* bits of its stat line
+  bool statGone = false;      // its stat line cannot be read
 };
+
+constexpr int kSelfPid = 99;
+constexpr std::uint64_t kStartTicks = 1000;
+// The creation time the fake derives from kStartTicks.
+constexpr FileTime kCreation = kStartTicks * 10'000;
 
 class FakeControl final : public ProcessControl {
  public:
@@ -78,13 +87,18 @@ class FakeControl final : public ProcessControl {
   }
   std::optional<ProcessStat> ReadStat(int pid) override {
     EXPECT_EQ(pid, kPid);
-    if (!Ended(now_)) return ProcessStat{'S', 1000};
+    if (script_.statGone) return std::nullopt;
+    if (!Ended(now_)) return ProcessStat{'S', kStartTicks, script_.flags};
     if (!script_.reaped) return ProcessStat{'Z', 1000};
     if (script_.reusedAfterEnd) return ProcessStat{'S', 2000};
     return std::nullopt;
   }
   void SleepMs(int ms) override { now_ += ms; }
   std::int64_t NowMs() override { return now_; }
+  int SelfPid() override { return kSelfPid; }
+  std::optional<FileTime> CreationOf(std::uint64_t startTicks) override {
+    return startTicks * 10'000;
+  }
 
   std::string calls;  // the calls that can affect a process, blank-separated
   int openFds = 0;
@@ -166,24 +180,58 @@ TEST(EndProcess, NeverPassesAPidThatNamesAGroup) {
   }
 }
 
+// What must never be ended, and a pid that has passed to another process,
+// is refused before any signal.
+TEST(EndProcess, SignalsOnlyTheProcessMeantAndNeverAForbiddenOne) {
+  const struct {
+    const char* what;
+    int pid;
+    Script script;
+    std::optional<FileTime> expected;
+    EndOutcome outcome;
+    std::string calls;
+  } cases[] = {
+      // clang-format off
+      {"same creation", kPid, {}, kCreation, EndOutcome::kEnded, "open pidfd:TERM"},
+      {"within the tolerance", kPid, {}, kCreation + kCreationTolerance, EndOutcome::kEnded, "open pidfd:TERM"},
+      {"created later", kPid, {}, kCreation - kCreationTolerance - 1, EndOutcome::kIdentityDiffers, "open"},
+      {"old kernel, created later", kPid, {.pidfdOpen = -ENOSYS}, kCreation / 2, EndOutcome::kIdentityDiffers, "open"},
+      {"reaped since opened", kPid, {.killSend = -ESRCH, .statGone = true}, kCreation, EndOutcome::kNoSuchProcess, "open"},
+      {"stat unreadable", kPid, {.statGone = true}, kCreation, EndOutcome::kFailed, "open"},
+      {"stat unreadable, no identity", kPid, {.statGone = true}, std::nullopt, EndOutcome::kEnded, "open pidfd:TERM"},
+      {"kernel thread", kPid, {.flags = posix::kKernelThreadFlag}, std::nullopt, EndOutcome::kNeverTarget, "open"},
+      {"pid 1", 1, {}, std::nullopt, EndOutcome::kNeverTarget, ""},
+      {"itself", kSelfPid, {}, std::nullopt, EndOutcome::kNeverTarget, ""},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeControl control(c.script);
+    const EndResult result = EndProcess(control, static_cast<std::uint32_t>(c.pid), 5, c.expected);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(control.calls, c.calls);
+    EXPECT_EQ(control.openFds, 0) << "the pidfd is closed";
+  }
+}
+
 TEST(EndProcess, TellsWhatHappenedAndExitsAccordingly) {
   const struct {
     EndResult result;
     int exitCode;
     std::string message;
   } cases[] = {
-      // Ended, ended by SIGKILL and no such process are told by the runs of
-      // the built kill.
-      {{EndOutcome::kNotPermitted, 0, true}, 1, "kill: cannot signal process 1234: not permitted"},
-      {{EndOutcome::kStillRunning, 0, true},
-       1,
-       "kill: process 1234 is still running 1 s after SIGKILL"},
-      {{EndOutcome::kFailed, EINVAL, true},
-       1,
-       "kill: cannot signal process 1234: Invalid argument (errno 22)"},
+      // clang-format off
+      {{EndOutcome::kNotPermitted, 0, true, ""}, 1, "kill: cannot signal process 1234: not permitted"},
+      {{EndOutcome::kStillRunning, 0, true, ""}, 1, "kill: process 1234 is still running 1 s after SIGKILL"},
+      {{EndOutcome::kFailed, EINVAL, true, ""}, 1, "kill: cannot signal process 1234: Invalid argument (errno 22)"},
+      {{EndOutcome::kFailed, 0, true, "its creation time cannot be read"}, 1, "kill: cannot signal process 1234: its creation time cannot be read"},
+      {{EndOutcome::kNoSuchProcess, 0, true, ""}, 3, "kill: cannot signal process 1234: no such process"},
+      {{EndOutcome::kIdentityDiffers, 0, true, ""}, 4, "kill: process 1234 was created at another time than the one meant; not signalled"},
+      {{EndOutcome::kNeverTarget, 0, false, "a kernel thread"}, 5, "kill: refusing to end process 1234: a kernel thread"},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ExitCodeFor(c.result.outcome), c.exitCode) << c.message;
+    EXPECT_EQ(ExitCodeOf(ExitCodeFor(c.result.outcome)), c.exitCode) << c.message;
     EXPECT_EQ(DescribeEnd(1234, 5, c.result), c.message);
   }
 }

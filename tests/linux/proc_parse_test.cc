@@ -51,6 +51,7 @@ TEST(ParseStatTest, ReadsTheFieldsAroundAnyComm) {
     EXPECT_EQ(stat->kernelTicks, 4u);
     EXPECT_EQ(stat->startTicks, 987654321u);
     EXPECT_EQ(stat->flags, 4194560u);
+    EXPECT_EQ(stat->threads, 1u);
     EXPECT_FALSE(IsKernelThread(stat->flags));
   }
 }
@@ -79,8 +80,11 @@ TEST(ParseStatTest, RejectsIncompleteOrMalformedLines) {
 }
 
 TEST(ProcStateTest, OnlyEndedProcessesAreNotRunning) {
-  for (char state : "RSDTtIWKP"sv) EXPECT_TRUE(IsRunningState(state)) << state;
-  for (char state : "ZXx"sv) EXPECT_FALSE(IsRunningState(state)) << state;
+  for (char state : "RSDTtIWKP"sv) EXPECT_TRUE(IsRunningState(state, 1)) << state;
+  for (char state : "ZXx"sv) EXPECT_FALSE(IsRunningState(state, 1)) << state;
+  // Its main thread gone, the process runs on in its other threads.
+  EXPECT_TRUE(IsRunningState('Z', 2));
+  EXPECT_FALSE(IsRunningState('X', 2));
 }
 
 TEST(ParsePidNameTest, AcceptsOnlyPlainProcessNumbers) {

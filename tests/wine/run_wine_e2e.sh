@@ -255,6 +255,9 @@ step_kill() {
   name="$(unique_name)"
   cp "$probe" "$name.exe"
   start_probe "$name.exe" 120
+  # Told a creation time the probe does not have, kill leaves it alone: the
+  # probe is still there to be ended next.
+  ZEITWACHE_TARGET="$probe_pid:1" expect_kill_refused 4 'created at another time' "$probe_pid"
   # The grace period of the Linux kill is accepted and changes nothing here.
   wine "$bin/kill.exe" --grace=5 "$probe_pid" </dev/null >kill.out 2>kill.err
   code=$?
@@ -270,8 +273,11 @@ step_kill() {
   expect_kill_refused 2 '"12x": unexpected characters' 12x
   expect_kill_refused 2 '"99999999999": out of range' 99999999999
   expect_kill_refused 2 'grace period "x": not a decimal number' -t x 12
-  # The largest identifier: never a process, so the system refuses it.
-  expect_kill_refused 1 'cannot open process 4294967295: .*(error [0-9]*)' 4294967295
+  expect_kill_refused 2 '"4294967295": out of range (at most 2147483647)' 4294967295
+  # The largest identifier a process could have, and a multiple of four as
+  # the system's are: no process has it.
+  expect_kill_refused 3 'cannot end process 2147483644: no such process' 2147483644
+  expect_kill_refused 5 'refusing to end process 4: a system process' 4
 }
 
 step_overdue() {

@@ -6,10 +6,11 @@
 #include <csignal>
 #include <cstring>
 
+#include "platform/common/target_identity.h"
+#include "platform/linux/proc_parse.h"
+
 namespace zw::kill {
 namespace {
-
-bool HasEnded(char state) { return state == 'Z' || state == 'X' || state == 'x'; }
 
 // The process being ended, reached through its pidfd while one is open and
 // through its pid otherwise.
@@ -70,7 +71,8 @@ class Target {
     if (control_.Kill(pid_, 0) == -ESRCH) return true;
     const std::optional<ProcessStat> stat = control_.ReadStat(pid_);
     if (!stat) return false;
-    return HasEnded(stat->state) || (knowStart_ && stat->startTicks != startTicks_);
+    return !posix::IsRunningState(stat->state, stat->threads) ||
+           (knowStart_ && stat->startTicks != startTicks_);
   }
 
   bool PollPid(std::int64_t deadline) {
@@ -110,6 +112,39 @@ EndResult Result(EndOutcome outcome, const Target& target, int error = 0) {
   return {outcome, error, target.ViaPidfd()};
 }
 
+EndResult Refusal(EndOutcome outcome, const char* why) { return {outcome, 0, false, why}; }
+
+// Why the process that `pid` names now must not be signalled; null when it
+// may be. Reads its stat line once the pid is pinned.
+const char* CheckTarget(ProcessControl& control, int pid, std::optional<FileTime> expected,
+                        EndOutcome* outcome) {
+  const std::optional<ProcessStat> stat = control.ReadStat(pid);
+  if (stat && posix::IsKernelThread(stat->flags)) {
+    *outcome = EndOutcome::kNeverTarget;
+    return "a kernel thread";
+  }
+  if (!expected) return nullptr;
+  if (!stat) {
+    // Reaped since it was opened, or its stat line is out of reach.
+    if (control.Kill(pid, 0) == -ESRCH) {
+      *outcome = EndOutcome::kNoSuchProcess;
+      return "";
+    }
+    *outcome = EndOutcome::kFailed;
+    return "its creation time cannot be read";
+  }
+  const std::optional<FileTime> creation = control.CreationOf(stat->startTicks);
+  if (!creation) {
+    *outcome = EndOutcome::kFailed;
+    return "its creation time cannot be read";
+  }
+  if (!SameCreation(*creation, *expected)) {
+    *outcome = EndOutcome::kIdentityDiffers;
+    return "";
+  }
+  return nullptr;
+}
+
 // The outcome of a refused signal. ESRCH through a pidfd means the process
 // opened earlier has ended since; through a bare pid, that there is none.
 EndResult Refused(int result, const Target& target, bool processSeen) {
@@ -122,14 +157,24 @@ EndResult Refused(int result, const Target& target, bool processSeen) {
 
 }  // namespace
 
-EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds) {
+EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds,
+                     std::optional<FileTime> expectedCreation) {
   // To kill(2), 0 is the caller's own group and anything above INT_MAX a
   // negative number, a group or every process: never one process.
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) {
     return {EndOutcome::kNoSuchProcess, 0, false};
   }
+  // Ending init takes the system (or the container) down with it.
+  if (pid == 1) return Refusal(EndOutcome::kNeverTarget, "pid 1, the init process");
+  if (static_cast<int>(pid) == control.SelfPid()) {
+    return Refusal(EndOutcome::kNeverTarget, "kill itself");
+  }
   Target target(control, static_cast<int>(pid));
   if (!target.Open()) return Result(EndOutcome::kNoSuchProcess, target);
+  EndOutcome refused = EndOutcome::kFailed;
+  if (const char* why = CheckTarget(control, static_cast<int>(pid), expectedCreation, &refused)) {
+    return {refused, 0, target.ViaPidfd(), why};
+  }
   const int first = graceSeconds == 0 ? SIGKILL : SIGTERM;
   if (const int result = target.Signal(first); result != 0) {
     return Refused(result, target, target.PidfdOpened());
@@ -163,14 +208,35 @@ std::string DescribeEnd(std::uint32_t pid, std::uint32_t graceSeconds, const End
     case EndOutcome::kStillRunning:
       return "kill: " + process + " is still running " + std::to_string(kConfirmMs / 1000) +
              " s after SIGKILL";
+    case EndOutcome::kIdentityDiffers:
+      return "kill: " + process + " was created at another time than the one meant; " +
+             "not signalled";
+    case EndOutcome::kNeverTarget:
+      return "kill: refusing to end " + process + ": " + result.why;
     case EndOutcome::kFailed:
       break;
   }
+  if (result.error == 0 && *result.why != '\0') return cannot + result.why;
   return cannot + std::strerror(result.error) + " (errno " + std::to_string(result.error) + ")";
 }
 
-int ExitCodeFor(EndOutcome outcome) {
-  return outcome == EndOutcome::kEnded || outcome == EndOutcome::kEndedByKill ? 0 : 1;
+KillExit ExitCodeFor(EndOutcome outcome) {
+  switch (outcome) {
+    case EndOutcome::kEnded:
+    case EndOutcome::kEndedByKill:
+      return KillExit::kEnded;
+    case EndOutcome::kNoSuchProcess:
+      return KillExit::kNoSuchProcess;
+    case EndOutcome::kIdentityDiffers:
+      return KillExit::kIdentityDiffers;
+    case EndOutcome::kNeverTarget:
+      return KillExit::kNeverTarget;
+    case EndOutcome::kNotPermitted:
+    case EndOutcome::kStillRunning:
+    case EndOutcome::kFailed:
+      break;
+  }
+  return KillExit::kNotEnded;
 }
 
 }  // namespace zw::kill

@@ -8,12 +8,17 @@
 #include <optional>
 #include <string>
 
+#include "platform/platform.h"
+#include "tools/kill/kill_exit.h"
+
 namespace zw::kill {
 
 /// What /proc/PID/stat tells about a process.
 struct ProcessStat {
   char state = 0;                // 'Z' or 'X' once it has ended
   std::uint64_t startTicks = 0;  // tells a process from a later one given the same pid
+  std::uint32_t flags = 0;       // the kernel's PF_* bits
+  std::uint32_t threads = 1;     // a Z with more than one is still running
 };
 
 /// The system calls the decisions need. Those returning int give 0 (or a
@@ -36,21 +41,30 @@ class ProcessControl {
   virtual void SleepMs(int ms) = 0;
   /// A monotonic clock.
   virtual std::int64_t NowMs() = 0;
+  /// getpid().
+  virtual int SelfPid() = 0;
+  /// The creation time, as the watchdog computes it from its snapshot, of
+  /// a process that started `startTicks` clock ticks after boot; nullopt
+  /// when it cannot be computed.
+  virtual std::optional<FileTime> CreationOf(std::uint64_t startTicks) = 0;
 };
 
 enum class EndOutcome {
-  kEnded,          // ended on SIGTERM, or on the SIGKILL asked for by grace 0
-  kEndedByKill,    // outlived the grace period after SIGTERM; SIGKILL ended it
-  kNoSuchProcess,  // the pid is not in use (or cannot name a process at all)
-  kNotPermitted,   // the caller may not signal it
-  kStillRunning,   // still there a while after SIGKILL
-  kFailed,         // signalling failed otherwise; EndResult::error says why
+  kEnded,            // ended on SIGTERM, or on the SIGKILL asked for by grace 0
+  kEndedByKill,      // outlived the grace period after SIGTERM; SIGKILL ended it
+  kNoSuchProcess,    // the pid is not in use (or cannot name a process at all)
+  kNotPermitted,     // the caller may not signal it
+  kStillRunning,     // still there a while after SIGKILL
+  kFailed,           // signalling failed otherwise; EndResult::error or why says why
+  kIdentityDiffers,  // the pid names a process created at another time; nothing signalled
+  kNeverTarget,      // pid 1, a kernel thread or kill itself; nothing signalled
 };
 
 struct EndResult {
   EndOutcome outcome = EndOutcome::kFailed;
   int error = 0;          // errno, for kFailed
   bool viaPidfd = false;  // every signal went through a pidfd
+  const char* why = "";   // for kNeverTarget, and kFailed without an errno
 };
 
 /// How long the end is awaited after SIGKILL.
@@ -66,13 +80,18 @@ inline constexpr int kPidPollMs = 20;
 /// Never returns later than the grace period plus kConfirmMs and the time the
 /// calls themselves take. A process that has ended but is not yet reaped by
 /// its parent counts as ended.
-EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds);
+/// Pid 1, kernel threads and the caller itself are never signalled. With
+/// `expectedCreation`, the process is signalled only when, once opened, its
+/// creation time is that one (give or take kCreationTolerance): the pid may
+/// have passed to another process since the caller saw it.
+EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds,
+                     std::optional<FileTime> expectedCreation = std::nullopt);
 
 /// The line for standard error, without newline; empty when the process
 /// ended as asked and there is nothing to tell.
 std::string DescribeEnd(std::uint32_t pid, std::uint32_t graceSeconds, const EndResult& result);
 
-/// 0 when the process ended, by whichever signal; 1 otherwise.
-int ExitCodeFor(EndOutcome outcome);
+/// How kill exits after `outcome`.
+KillExit ExitCodeFor(EndOutcome outcome);
 
 }  // namespace zw::kill

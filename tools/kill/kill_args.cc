@@ -3,10 +3,21 @@
 #include <limits>
 #include <optional>
 
+#include "platform/common/target_identity.h"
+
 namespace zw {
 namespace {
 
 constexpr std::string_view kUsage = "usage: kill [-t SECONDS] <pid>";
+constexpr std::string_view kHelp =
+    "usage: kill [-t SECONDS] <pid>\n"
+    "Ends the one process <pid>: SIGTERM, up to SECONDS (default 5, at most 3600)\n"
+    "for it to end, then SIGKILL. On Windows it is terminated at once.\n"
+    "With ZEITWACHE_TARGET=PID:CREATION set, a process with another creation time\n"
+    "is not signalled.\n"
+    "Exit codes: 0 ended, 1 could not be ended, 2 command line refused,\n"
+    "3 no such process, 4 the identifier now names another process,\n"
+    "5 a process that must never be ended.\n";
 constexpr std::string_view kOutOfRange = "out of range";
 
 KillRequest Refuse(std::string_view what, std::string_view argument, std::string_view reason) {
@@ -69,7 +80,9 @@ KillRequest ParseProcessId(std::string_view argument, KillRequest request) {
   // A negative identifier is refused as such, however large: it is not a
   // process on any system this runs on (to kill(2) it names a group).
   if (negative || pid == 0u) return Refuse(kWhat, argument, "must be positive");
-  if (outOfRange) return Refuse(kWhat, argument, reason);
+  if (outOfRange || *pid > kMaxTargetPid) {
+    return Refuse(kWhat, argument, "out of range (at most " + std::to_string(kMaxTargetPid) + ")");
+  }
   request.pid = *pid;
   return request;
 }
@@ -119,10 +132,23 @@ std::optional<std::string_view> GraceValue(std::span<const std::string_view> arg
   return arguments[++*i];
 }
 
+bool AsksForHelp(std::string_view argument) {
+  return argument == "--help" || argument == "-h" || argument == "/?";
+}
+
 }  // namespace
+
+std::string_view KillUsage() { return kHelp; }
 
 KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
   KillRequest request;
+  for (const std::string_view argument : arguments) {
+    if (argument == "--") break;
+    if (AsksForHelp(argument)) {
+      request.help = true;
+      return request;
+    }
+  }
   std::optional<std::string_view> pidText;
   bool graceSeen = false;
   bool optionsEnded = false;
@@ -151,6 +177,28 @@ KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
   }
   if (!pidText) return RefuseCommandLine("missing process identifier");
   return ParseProcessId(*pidText, request);
+}
+
+std::optional<FileTime> ExpectedCreation(std::uint32_t pid, const char* value,
+                                         std::string* warning) {
+  if (value == nullptr) return std::nullopt;
+  // The value comes from whoever started kill: shown shortened, and only
+  // its printable characters, so that it cannot garble the line.
+  std::string shown;
+  for (const char* c = value; *c != '\0' && shown.size() < 64; ++c) {
+    shown.push_back(*c >= ' ' && *c <= '~' ? *c : '?');
+  }
+  const std::string prefix = std::string(kTargetVariable) + "=\"" + shown + "\" ignored: ";
+  const std::optional<TargetIdentity> target = ParseTarget(value);
+  if (!target) {
+    *warning = prefix + "not PID:CREATION";
+    return std::nullopt;
+  }
+  if (target->pid != pid) {
+    *warning = prefix + "names another process than " + std::to_string(pid);
+    return std::nullopt;
+  }
+  return target->creation;
 }
 
 }  // namespace zw

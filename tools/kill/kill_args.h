@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace zw {
 
@@ -13,6 +16,9 @@ namespace zw {
 inline constexpr std::uint32_t kDefaultGraceSeconds = 5;
 /// Keeps a mistyped grace period from holding the caller for days.
 inline constexpr std::uint32_t kMaxGraceSeconds = 3600;
+/// The largest process identifier: beyond it, to kill(2), a negative number
+/// that names a process group or every process.
+inline constexpr std::uint32_t kMaxTargetPid = 2147483647;
 
 /// What `kill [-t SECONDS] <pid>` was asked to do: the identifier of the one
 /// process to terminate and its grace period, or why the command line was
@@ -21,16 +27,28 @@ struct KillRequest {
   std::uint32_t pid = 0;
   std::uint32_t graceSeconds = kDefaultGraceSeconds;
   std::string error;  // empty when `pid` and `graceSeconds` are valid
+  bool help = false;  // --help, -h or /?: show KillUsage() and do nothing else
 
   bool Ok() const { return error.empty(); }
 };
 
-/// `arguments` are the command-line arguments after the program name: one
-/// decimal process identifier from 1 to 4294967295, and at most once the
+/// The text `--help` prints: the command line and the exit codes.
+std::string_view KillUsage();
+
+/// `arguments` are the command-line arguments after the program name:
+/// `--help`, `-h` or `/?` before any `--` asks for the usage alone; else one
+/// decimal process identifier from 1 to kMaxTargetPid, and at most once the
 /// grace period in whole seconds from 0 to kMaxGraceSeconds, given as
 /// `-t SECONDS`, `-tSECONDS`, `--grace SECONDS` or `--grace=SECONDS`, before
 /// or after the identifier. `--` ends the options. Anything else is refused
 /// with a one-line reason that names the offending argument.
 KillRequest ParseKillArguments(std::span<const std::string_view> arguments);
+
+/// The creation time the process `pid` must have, from `value`, the text of
+/// the variable kTargetVariable (null when it is not set). nullopt when it is
+/// not set, and when it is malformed or names another pid: then `*warning`
+/// says why, and kill goes on as if it were not set.
+std::optional<FileTime> ExpectedCreation(std::uint32_t pid, const char* value,
+                                         std::string* warning);
 
 }  // namespace zw

@@ -1,8 +1,8 @@
 // kill for Linux: `kill [-t SECONDS] <pid>` ends exactly that one process,
-// SIGTERM first and SIGKILL after the grace period (see end_process.h).
-// Exit code 0 when it ended, 1 when it could not be signalled or outlived
-// SIGKILL, 2 when the command line is refused; each failure, and an end
-// that took SIGKILL, with one line on standard error.
+// SIGTERM first and SIGKILL after the grace period (see end_process.h). With
+// ZEITWACHE_TARGET set for that pid, only the process created at that time.
+// The exit codes are those of kill_exit.h; each non-zero one, and an end
+// that took SIGKILL, comes with one line on standard error.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,19 +11,30 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/common/target_identity.h"
 #include "platform/linux/proc_files.h"
+#include "platform/linux/proc_parse.h"
 #include "tools/kill/end_process.h"
 #include "tools/kill/kill_args.h"
+#include "tools/kill/kill_exit.h"
 
 namespace {
 
-constexpr int kExitUsage = 2;
+using zw::kill::ExitCodeOf;
+using zw::kill::KillExit;
+
+std::int64_t Nanoseconds(clockid_t clock) {
+  timespec now{};
+  ::clock_gettime(clock, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 // The C library may predate the pidfd calls; the kernel may lack them. Both
 // answer ENOSYS, which sends the caller to kill(2).
@@ -65,7 +76,19 @@ class SystemControl final : public zw::kill::ProcessControl {
   std::optional<zw::kill::ProcessStat> ReadStat(int pid) override {
     zw::posix::ProcStat stat;
     if (reader_.ReadStat(static_cast<std::uint32_t>(pid), &stat) != 0) return std::nullopt;
-    return zw::kill::ProcessStat{stat.state, stat.startTicks};
+    return zw::kill::ProcessStat{stat.state, stat.startTicks, stat.flags, stat.threads};
+  }
+
+  int SelfPid() override { return static_cast<int>(::getpid()); }
+
+  // As the watchdog's backend computes it, so that both agree on a process.
+  std::optional<zw::FileTime> CreationOf(std::uint64_t startTicks) override {
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (ticks <= 0) return std::nullopt;
+    const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
+    const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
+    return zw::posix::StartTicksToFileTime(startTicks, static_cast<std::uint64_t>(ticks), realtime,
+                                           boottime);
   }
 
   void SleepMs(int ms) override {
@@ -89,14 +112,22 @@ class SystemControl final : public zw::kill::ProcessControl {
 int main(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const zw::KillRequest request = zw::ParseKillArguments(arguments);
+  if (request.help) {
+    std::fputs(zw::KillUsage().data(), stdout);
+    return ExitCodeOf(KillExit::kEnded);
+  }
   if (!request.Ok()) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
-    return kExitUsage;
+    return ExitCodeOf(KillExit::kUsage);
   }
+  std::string warning;
+  const std::optional<zw::FileTime> expected =
+      zw::ExpectedCreation(request.pid, std::getenv(zw::kTargetVariable), &warning);
+  if (!warning.empty()) std::fprintf(stderr, "kill: %s\n", warning.c_str());
   SystemControl control;
   const zw::kill::EndResult result =
-      zw::kill::EndProcess(control, request.pid, request.graceSeconds);
+      zw::kill::EndProcess(control, request.pid, request.graceSeconds, expected);
   const std::string message = zw::kill::DescribeEnd(request.pid, request.graceSeconds, result);
   if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
-  return zw::kill::ExitCodeFor(result.outcome);
+  return ExitCodeOf(zw::kill::ExitCodeFor(result.outcome));
 }

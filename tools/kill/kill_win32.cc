@@ -1,30 +1,44 @@
 // kill.exe for Windows: `kill <pid>` terminates exactly that one process, at
-// once. The grace period of the shared command line (`-t SECONDS`) is
-// accepted and has no effect: TerminateProcess gives the process no chance to
-// end itself. Exit code 0 when it was terminated; 2 when the command line is
-// refused and 1 when the process cannot be opened or terminated, each with
-// one line on standard error.
+// once, and waits (bounded) until it is gone. The grace period of the shared
+// command line (`-t SECONDS`) is accepted and has no effect:
+// TerminateProcess gives the process no chance to end itself. With
+// ZEITWACHE_TARGET set for that pid, only the process created at that time
+// is terminated. The exit codes are those of kill_exit.h, each non-zero one
+// with one line on standard error.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/common/target_identity.h"
+#include "platform/win32_errors.h"
 #include "tools/kill/kill_args.h"
+#include "tools/kill/kill_exit.h"
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using zw::kill::ExitCodeOf;
+using zw::kill::KillExit;
+
 // Seen by whoever waits for the terminated process.
 constexpr UINT kTerminatedExitCode = 1;
+// TerminateProcess only starts the end; the process is gone once its handle
+// is signalled, which takes milliseconds unless a driver holds it.
+constexpr DWORD kGoneWaitMs = 5000;
+// The Idle and System processes.
+constexpr DWORD kIdlePid = 0;
+constexpr DWORD kSystemPid = 4;
 
 // A hint for the codes that users actually meet; the number is always given.
 const char* Describe(DWORD error) {
   switch (error) {
-    case ERROR_INVALID_PARAMETER:
+    case zw::kErrorInvalidParameter:
       return "no such process";
-    case ERROR_ACCESS_DENIED:
+    case zw::kErrorAccessDenied:
       return "access denied";
     default:
       return "system error";
@@ -34,19 +48,77 @@ const char* Describe(DWORD error) {
 int Fail(const char* what, std::uint32_t pid, DWORD error) {
   std::fprintf(stderr, "kill: cannot %s process %lu: %s (error %lu)\n", what,
                static_cast<unsigned long>(pid), Describe(error), static_cast<unsigned long>(error));
-  return kExitFailed;
+  return ExitCodeOf(KillExit::kNotEnded);
 }
 
-int Terminate(std::uint32_t pid) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  if (process == nullptr) return Fail("open", pid, GetLastError());
+int Refuse(std::uint32_t pid, const char* why) {
+  std::fprintf(stderr, "kill: refusing to end process %lu: %s\n", static_cast<unsigned long>(pid),
+               why);
+  return ExitCodeOf(KillExit::kNeverTarget);
+}
+
+// Whether `process` is marked critical: the system stops when it ends.
+// IsProcessCritical is looked up, as older systems lack it; there no
+// process can be asked, and none is taken for critical.
+bool IsCritical(HANDLE process) {
+  using IsProcessCriticalFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return false;
+  const auto query = reinterpret_cast<IsProcessCriticalFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "IsProcessCritical")));
+  BOOL critical = FALSE;
+  return query != nullptr && query(process, &critical) && critical;
+}
+
+zw::FileTime CreationOf(HANDLE process, bool* ok) {
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  *ok = GetProcessTimes(process, &creation, &exit, &kernel, &user) != FALSE;
+  return static_cast<zw::FileTime>(creation.dwHighDateTime) << 32 | creation.dwLowDateTime;
+}
+
+int Terminate(std::uint32_t pid, std::optional<zw::FileTime> expected) {
+  if (pid == kIdlePid || pid == kSystemPid) return Refuse(pid, "a system process");
+  if (pid == GetCurrentProcessId()) return Refuse(pid, "kill itself");
+  HANDLE process =
+      OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    const DWORD error = GetLastError();
+    if (error == zw::kErrorInvalidParameter) {
+      std::fprintf(stderr, "kill: cannot end process %lu: no such process\n",
+                   static_cast<unsigned long>(pid));
+      return ExitCodeOf(KillExit::kNoSuchProcess);
+    }
+    return Fail("open", pid, error);
+  }
+  const auto done = [&](int code) {
+    CloseHandle(process);
+    return code;
+  };
+  if (IsCritical(process)) return done(Refuse(pid, "a critical system process"));
+  if (expected) {
+    bool ok = false;
+    const zw::FileTime creation = CreationOf(process, &ok);
+    if (!ok) return done(Fail("identify", pid, GetLastError()));
+    if (!zw::SameCreation(creation, *expected)) {
+      std::fprintf(stderr,
+                   "kill: process %lu was created at another time than the one meant; "
+                   "not terminated\n",
+                   static_cast<unsigned long>(pid));
+      return done(ExitCodeOf(KillExit::kIdentityDiffers));
+    }
+  }
   if (!TerminateProcess(process, kTerminatedExitCode)) {
     const DWORD error = GetLastError();
-    CloseHandle(process);
-    return Fail("terminate", pid, error);
+    // A process that has already ended refuses to be terminated again.
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return done(ExitCodeOf(KillExit::kEnded));
+    return done(Fail("terminate", pid, error));
   }
-  CloseHandle(process);
-  return 0;
+  if (WaitForSingleObject(process, kGoneWaitMs) != WAIT_OBJECT_0) {
+    std::fprintf(stderr, "kill: process %lu is still there %lu s after it was terminated\n",
+                 static_cast<unsigned long>(pid), static_cast<unsigned long>(kGoneWaitMs / 1000));
+    return done(ExitCodeOf(KillExit::kNotEnded));
+  }
+  return done(ExitCodeOf(KillExit::kEnded));
 }
 
 }  // namespace
@@ -54,9 +126,17 @@ int Terminate(std::uint32_t pid) {
 int main(int argc, char** argv) {
   std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const zw::KillRequest request = zw::ParseKillArguments(arguments);
+  if (request.help) {
+    std::fputs(zw::KillUsage().data(), stdout);
+    return ExitCodeOf(KillExit::kEnded);
+  }
   if (!request.Ok()) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
-    return kExitUsage;
+    return ExitCodeOf(KillExit::kUsage);
   }
-  return Terminate(request.pid);
+  std::string warning;
+  const std::optional<zw::FileTime> expected =
+      zw::ExpectedCreation(request.pid, std::getenv(zw::kTargetVariable), &warning);
+  if (!warning.empty()) std::fprintf(stderr, "kill: %s\n", warning.c_str());
+  return Terminate(request.pid, expected);
 }
