@@ -46,13 +46,15 @@ TEST(KillLookup, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
     }
     _exit(127);
   }
-  // A watchdog that cannot start kill may retry; it is stopped after a while.
+  // With no kill it may start, the run reports the program as not ended
+  // and finishes; one that does not is stopped after a while.
   int status = 0;
-  for (int i = 0; i < 50 && waitpid(watchdog, &status, WNOHANG) == 0; ++i) {
+  pid_t ended = 0;
+  for (int i = 0; i < 100 && (ended = waitpid(watchdog, &status, WNOHANG)) == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  if (waitpid(watchdog, &status, WNOHANG) == 0)
-    kill(watchdog, SIGKILL), waitpid(watchdog, &status, 0);
+  if (ended == 0) kill(watchdog, SIGKILL), waitpid(watchdog, &status, 0);
+  EXPECT_TRUE(ended == watchdog && WIFEXITED(status) && WEXITSTATUS(status) == 100) << status;
   std::ifstream in(dir / "run.err");
   const std::string errors(std::istreambuf_iterator<char>(in), {});
   EXPECT_FALSE(fs::exists(marker)) << "a planted kill ran";
