@@ -229,7 +229,7 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   // not linger in the list as zombies.
   posix::ReapEnded(&startedChildren_);
   PerfDataWriter block;
-  const int error = reader_.ListProcesses(&block, &facts_);
+  const int error = listing_.List(&block, &facts_);
   // Both clocks are read together: their difference is the wall time of
   // boot, free of the rounding of the whole-second btime.
   factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/linux/proc_files.h"
+#include "platform/linux/proc_list.h"
 #include "platform/platform.h"
 
 namespace zw {
@@ -100,6 +101,8 @@ class LinuxPlatform : public Platform {
   std::int64_t factsBoottimeNs_ = 0;
   std::vector<int> startedChildren_;
   posix::ProcReader reader_;
+  // Kept between snapshots where the process events connector can be used.
+  posix::ProcessListing listing_{reader_, posix::ListingOptionsFromEnvironment()};
 };
 
 }  // namespace zw

@@ -1,0 +1,188 @@
+// The event-fed process list against a fresh full listing, after churn made
+// of every kind of change the feed must catch. Every process signalled here
+// was started here.
+#include "platform/linux/proc_list.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/linux/linux_fixture.h"
+
+namespace zw::posix {
+namespace {
+
+constexpr int kChurn = 2000;
+// Other work on the machine may start or end a process between the two
+// listings compared; a real difference persists, such a race does not.
+constexpr int kAttempts = 20;
+
+void* Linger(void*) {
+  ::pause();
+  return nullptr;
+}
+
+// One short-lived process per kind of change; `i` picks the kind.
+void ChurnOne(int i) {
+  const std::string name = "zw-churn-" + std::to_string(i % 97);
+  switch (i % 4) {
+    case 0:
+      ::_exit(0);
+    case 1:
+      ::execl("/bin/true", "true", nullptr);
+      ::_exit(0);
+    case 2:
+      ::prctl(PR_SET_NAME, name.c_str());
+      ::_exit(0);
+    default: {
+      // The leader ends first; its thread renames itself and ends the group.
+      pthread_t thread;
+      ::pthread_create(
+          &thread, nullptr,
+          [](void*) -> void* {
+            ::usleep(200);
+            ::prctl(PR_SET_NAME, "zw-churn-thread");
+            ::_exit(0);
+          },
+          nullptr);
+      ::syscall(SYS_exit, 0);
+    }
+  }
+}
+
+// Starts a process that stays until killed; `setup` runs in it first.
+template <typename Setup>
+pid_t Survivor(Setup setup) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    setup();
+    for (;;) ::pause();
+  }
+  return pid;
+}
+
+std::string Describe(const std::vector<ProcFacts>& facts) {
+  std::string out;
+  for (const ProcFacts& f : facts)
+    out += std::to_string(f.pid) + "@" + std::to_string(f.startTicks) + " ";
+  return out;
+}
+
+class ProcListTest : public testing::LinuxPlatformTest {
+ protected:
+  // Churns while `listing` is fed, with one list taken in the middle, then
+  // compares it with a fresh full listing.
+  void ChurnAndCompare(ProcessListing* listing) {
+    PerfDataWriter block;
+    std::vector<ProcFacts> facts;
+    ASSERT_EQ(listing->List(&block, &facts), 0);
+    if (!listing->EventFed()) GTEST_SKIP() << "no process events: needs root and the connector";
+    const std::string sleeper = CopySleep("zw-exec-target");
+    int rewrite[2];
+    ASSERT_EQ(::pipe(rewrite), 0);
+    std::vector<pid_t> survivors = {
+        Survivor([&] { ::execl(sleeper.c_str(), "zw-exec-target", "60", nullptr); }),
+        Survivor([] { ::prctl(PR_SET_NAME, "zw-renamed-proc"); }), Survivor([] {
+          pthread_t thread;
+          ::pthread_create(&thread, nullptr, Linger, nullptr);
+          ::syscall(SYS_exit, 0);
+        }),
+        // Names from the command line change without an event: the 15
+        // characters of comm start the new first word of the command line.
+        Survivor([&] {
+          ::prctl(PR_SET_NAME, "zw-fifteen-char");
+          char go = 0;
+          while (::read(rewrite[0], &go, 1) < 0 && errno == EINTR) {
+          }
+          std::strcpy(program_invocation_name, "zw-fifteen-chars-rewritten");
+        })};
+    for (int i = 0; i < kChurn; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) ChurnOne(i);
+      if (i == kChurn / 2) {
+        ASSERT_EQ(listing->List(&block, &facts), 0);
+      }
+      if (pid > 0) ::waitpid(pid, nullptr, 0);
+    }
+    ASSERT_EQ(listing->List(&block, &facts), 0);
+    ASSERT_EQ(::write(rewrite[1], "x", 1), 1);
+    const std::string rewritten = "/proc/" + std::to_string(survivors.back()) + "/cmdline";
+    ASSERT_TRUE(testing::WaitUntil([&] {
+      std::string text;
+      ReadFileAt(AT_FDCWD, rewritten.c_str(), 4096, &text);
+      return text.starts_with("zw-fifteen-chars-rewritten");
+    }));
+    ProcReader fresh;
+    PerfDataWriter freshBlock;
+    std::vector<ProcFacts> freshFacts;
+    bool same = false;
+    std::vector<std::uint8_t> fed, full;
+    for (int attempt = 0; attempt < kAttempts && !same; ++attempt) {
+      ASSERT_EQ(listing->List(&block, &facts), 0);
+      ASSERT_EQ(fresh.ListProcesses(&freshBlock, &freshFacts), 0);
+      fed = block.Finish();
+      full = freshBlock.Finish();
+      same = fed == full && facts.size() == freshFacts.size() &&
+             std::equal(facts.begin(), facts.end(), freshFacts.begin(),
+                        [](const ProcFacts& a, const ProcFacts& b) {
+                          return a.pid == b.pid && a.startTicks == b.startTicks;
+                        });
+    }
+    EXPECT_TRUE(same) << "fed: " << Describe(facts) << "\nfull: " << Describe(freshFacts);
+    const auto instances = testing::ReadPerfInstances(fed);
+    ASSERT_TRUE(instances);
+    EXPECT_EQ(Find(*instances, static_cast<std::uint32_t>(survivors.back()))->name,
+              u"zw-fifteen-chars-rewritten");
+    for (const pid_t pid : survivors) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    ::close(rewrite[0]);
+    ::close(rewrite[1]);
+  }
+};
+
+TEST_F(ProcListTest, EventFedListEqualsAFullListingAfterChurn) {
+  ProcReader reader;
+  ProcessListing listing(reader, {});
+  ChurnAndCompare(&listing);
+  // One full listing, the first: everything after came from events.
+  if (listing.EventFed()) {
+    EXPECT_EQ(listing.FullListings(), 1u);
+  }
+}
+
+TEST_F(ProcListTest, OverflowMeansAFullListingAndTheSameResult) {
+  ProcReader reader;
+  // The kernel raises so small a buffer to its minimum, a few events.
+  ProcessListing listing(reader, {.forceFull = false, .receiveBuffer = 1});
+  ChurnAndCompare(&listing);
+  if (listing.EventFed()) {
+    EXPECT_GE(listing.FullListings(), 2u);
+  }
+}
+
+TEST_F(ProcListTest, ForcedFullListingNeverSubscribes) {
+  ProcReader reader;
+  ProcessListing listing(reader, {.forceFull = true});
+  PerfDataWriter block;
+  std::vector<ProcFacts> facts;
+  ASSERT_EQ(listing.List(&block, &facts), 0);
+  EXPECT_FALSE(listing.EventFed());
+  EXPECT_NE(std::find_if(
+                facts.begin(), facts.end(),
+                [](const ProcFacts& f) { return f.pid == static_cast<std::uint32_t>(::getpid()); }),
+            facts.end());
+}
+
+}  // namespace
+}  // namespace zw::posix
