@@ -152,10 +152,7 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
   if (section == nullptr || key == nullptr) {
     return ReadProfileString(std::nullopt, "", "", defaultValue, buffer, size);
   }
-  const std::optional<std::string> content = posix::ReadProfileFile(fileName);
-  std::optional<std::string_view> text;
-  if (content) text = *content;
-  return ReadProfileString(text, section, key, defaultValue, buffer, size);
+  return ReadProfileString(profiles_.Load(fileName), section, key, defaultValue, buffer, size);
 }
 
 Handle LinuxPlatform::GetCurrentProcess() { return kCurrentProcess; }

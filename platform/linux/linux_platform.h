@@ -17,6 +17,7 @@
 
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_list.h"
+#include "platform/linux/profile_file.h"
 #include "platform/platform.h"
 
 namespace zw {
@@ -103,6 +104,8 @@ class LinuxPlatform : public Platform {
   posix::ProcReader reader_;
   // Kept between snapshots where the process events connector can be used.
   posix::ProcessListing listing_{reader_, posix::ListingOptionsFromEnvironment()};
+  // The watch list, parsed again only when the file changes.
+  posix::ProfileCache profiles_;
 };
 
 }  // namespace zw
