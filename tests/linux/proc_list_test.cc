@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/linux/linux_fixture.h"
@@ -182,6 +183,75 @@ TEST_F(ProcListTest, ForcedFullListingNeverSubscribes) {
                 facts.begin(), facts.end(),
                 [](const ProcFacts& f) { return f.pid == static_cast<std::uint32_t>(::getpid()); }),
             facts.end());
+}
+
+// One netlink message of the connector: header, cn_msg (`idx`), then one
+// proc_event of kind `what` with `words` after its 16-byte header.
+std::vector<std::uint8_t> Message(std::uint32_t what, std::vector<std::uint32_t> words,
+                                  std::uint32_t idx = 1, std::uint16_t type = 3) {
+  std::vector<std::uint32_t> event = {what, 0, 0, 0};
+  event.insert(event.end(), words.begin(), words.end());
+  const auto eventBytes = static_cast<std::uint32_t>(event.size() * 4);
+  std::vector<std::uint32_t> all = {16 + 20 + eventBytes, type, 0, 0, idx, 1, 0, 0, eventBytes};
+  all.insert(all.end(), event.begin(), event.end());
+  std::vector<std::uint8_t> bytes(all.size() * 4);
+  std::memcpy(bytes.data(), all.data(), bytes.size());
+  return bytes;
+}
+
+TEST(ProcEvents, ParsesDatagramsAndDoubtsAnythingOdd) {
+  using Kind = ProcEvent::Kind;
+  const auto fork = Message(1, {10, 10, 11, 10});
+  const auto exec = Message(2, {12, 12});
+  auto two = fork;
+  two.insert(two.end(), exec.begin(), exec.end());
+  auto cut = exec;
+  cut.resize(cut.size() - 4);
+  auto shortEvent = Message(0x200, {12});
+  struct Row {
+    const char* what;
+    std::vector<std::uint8_t> datagram;
+    bool trusted;
+    std::vector<std::tuple<Kind, std::uint32_t, std::uint32_t>> events;
+  };
+  const Row rows[] = {
+      {"fork: the child's pid and tgid", fork, true, {{Kind::kFork, 11, 10}}},
+      {"two messages", two, true, {{Kind::kFork, 11, 10}, {Kind::kExec, 12, 12}}},
+      {"comm", Message(0x200, {5, 4, 0, 0, 0, 0}), true, {{Kind::kComm, 5, 4}}},
+      {"exit", Message(0x80000000, {7, 7, 0, 9}), true, {{Kind::kExit, 7, 7}}},
+      {"uid", Message(4, {8, 8, 0, 0}), true, {{Kind::kOther, 8, 8}}},
+      {"acknowledgement", Message(0, {0}), true, {}},
+      {"another connector", Message(2, {1, 1}, 7), true, {}},
+      {"empty", {}, true, {}},
+      {"cut short", cut, false, {}},
+      {"event too short", shortEvent, false, {}},
+      {"unknown kind", Message(0x8, {1, 1}), false, {}},
+      {"netlink error", Message(2, {1, 1}, 1, 2), false, {}},
+      {"overrun", Message(2, {1, 1}, 1, 4), false, {}},
+      {"header only", std::vector<std::uint8_t>(8), false, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<ProcEvent> events;
+    EXPECT_EQ(ParseProcEvents(row.datagram, &events), row.trusted);
+    if (!row.trusted) continue;
+    ASSERT_EQ(events.size(), row.events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      EXPECT_EQ(events[i].kind, std::get<0>(row.events[i]));
+      EXPECT_EQ(events[i].pid, std::get<1>(row.events[i]));
+      EXPECT_EQ(events[i].tgid, std::get<2>(row.events[i]));
+    }
+  }
+}
+
+TEST(ProcEvents, OnlyTheInitialNamespacesAreTrusted) {
+  const std::string_view initial = "         0          0 4294967295\n";
+  EXPECT_TRUE(InInitialNamespaces(initial, "Name:\tx\nNSpid:\t42\n"));
+  EXPECT_TRUE(InInitialNamespaces(initial, "Name:\tx\n"));
+  EXPECT_FALSE(InInitialNamespaces(initial, "NSpid:\t4242\t7\n"));
+  EXPECT_FALSE(InInitialNamespaces("0 1000 1\n", "NSpid:\t42\n"));
+  EXPECT_FALSE(InInitialNamespaces("0 0 4294967295\n1 1 1\n", ""));
+  EXPECT_FALSE(InInitialNamespaces("", ""));
 }
 
 }  // namespace
