@@ -71,10 +71,18 @@ pid_t Survivor(Setup setup) {
   return pid;
 }
 
-std::string Describe(const std::vector<ProcFacts>& facts) {
-  std::string out;
-  for (const ProcFacts& f : facts)
-    out += std::to_string(f.pid) + "@" + std::to_string(f.startTicks) + " ";
+// Kills and reaps the survivors, however the test ends.
+struct Survivors : std::vector<pid_t> {
+  ~Survivors() {
+    for (const pid_t pid : *this) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+  }
+};
+
+// What the comparison covers of each listed process besides its name.
+std::vector<std::pair<std::uint32_t, std::uint64_t>> PidsAndStarts(
+    const std::vector<ProcFacts>& facts) {
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> out;
+  for (const ProcFacts& f : facts) out.emplace_back(f.pid, f.startTicks);
   return out;
 }
 
@@ -90,22 +98,22 @@ class ProcListTest : public testing::LinuxPlatformTest {
     const std::string sleeper = CopySleep("zw-exec-target");
     int rewrite[2];
     ASSERT_EQ(::pipe(rewrite), 0);
-    std::vector<pid_t> survivors = {
-        Survivor([&] { ::execl(sleeper.c_str(), "zw-exec-target", "60", nullptr); }),
-        Survivor([] { ::prctl(PR_SET_NAME, "zw-renamed-proc"); }), Survivor([] {
-          pthread_t thread;
-          ::pthread_create(&thread, nullptr, Linger, nullptr);
-          ::syscall(SYS_exit, 0);
-        }),
-        // Names from the command line change without an event: the 15
-        // characters of comm start the new first word of the command line.
-        Survivor([&] {
-          ::prctl(PR_SET_NAME, "zw-fifteen-char");
-          char go = 0;
-          while (::read(rewrite[0], &go, 1) < 0 && errno == EINTR) {
-          }
-          std::strcpy(program_invocation_name, "zw-fifteen-chars-rewritten");
-        })};
+    Survivors survivors;
+    survivors.assign({Survivor([&] { ::execl(sleeper.c_str(), "zw-exec-target", "60", nullptr); }),
+                      Survivor([] { ::prctl(PR_SET_NAME, "zw-renamed-proc"); }), Survivor([] {
+                        pthread_t thread;
+                        ::pthread_create(&thread, nullptr, Linger, nullptr);
+                        ::syscall(SYS_exit, 0);
+                      }),
+                      // Names from the command line change without an event: the 15
+                      // characters of comm start the new first word of the command line.
+                      Survivor([&] {
+                        ::prctl(PR_SET_NAME, "zw-fifteen-char");
+                        char go = 0;
+                        while (::read(rewrite[0], &go, 1) < 0 && errno == EINTR) {
+                        }
+                        std::strcpy(program_invocation_name, "zw-fifteen-chars-rewritten");
+                      })});
     for (int i = 0; i < kChurn; ++i) {
       const pid_t pid = ::fork();
       if (pid == 0) ChurnOne(i);
@@ -125,28 +133,20 @@ class ProcListTest : public testing::LinuxPlatformTest {
     ProcReader fresh;
     PerfDataWriter freshBlock;
     std::vector<ProcFacts> freshFacts;
-    bool same = false;
     std::vector<std::uint8_t> fed, full;
-    for (int attempt = 0; attempt < kAttempts && !same; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
       ASSERT_EQ(listing->List(&block, &facts), 0);
       ASSERT_EQ(fresh.ListProcesses(&freshBlock, &freshFacts), 0);
       fed = block.Finish();
       full = freshBlock.Finish();
-      same = fed == full && facts.size() == freshFacts.size() &&
-             std::equal(facts.begin(), facts.end(), freshFacts.begin(),
-                        [](const ProcFacts& a, const ProcFacts& b) {
-                          return a.pid == b.pid && a.startTicks == b.startTicks;
-                        });
+      if (fed == full && PidsAndStarts(facts) == PidsAndStarts(freshFacts)) break;
     }
-    EXPECT_TRUE(same) << "fed: " << Describe(facts) << "\nfull: " << Describe(freshFacts);
+    EXPECT_EQ(PidsAndStarts(facts), PidsAndStarts(freshFacts));
+    EXPECT_TRUE(fed == full) << "the names differ";
     const auto instances = testing::ReadPerfInstances(fed);
     ASSERT_TRUE(instances);
     EXPECT_EQ(Find(*instances, static_cast<std::uint32_t>(survivors.back()))->name,
               u"zw-fifteen-chars-rewritten");
-    for (const pid_t pid : survivors) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
     ::close(rewrite[0]);
     ::close(rewrite[1]);
   }
@@ -170,19 +170,6 @@ TEST_F(ProcListTest, OverflowMeansAFullListingAndTheSameResult) {
   if (listing.EventFed()) {
     EXPECT_GE(listing.FullListings(), 2u);
   }
-}
-
-TEST_F(ProcListTest, ForcedFullListingNeverSubscribes) {
-  ProcReader reader;
-  ProcessListing listing(reader, {.forceFull = true});
-  PerfDataWriter block;
-  std::vector<ProcFacts> facts;
-  ASSERT_EQ(listing.List(&block, &facts), 0);
-  EXPECT_FALSE(listing.EventFed());
-  EXPECT_NE(std::find_if(
-                facts.begin(), facts.end(),
-                [](const ProcFacts& f) { return f.pid == static_cast<std::uint32_t>(::getpid()); }),
-            facts.end());
 }
 
 // One netlink message of the connector: header, cn_msg (`idx`), then one
