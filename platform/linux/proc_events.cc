@@ -210,7 +210,12 @@ bool ProcEventFeed::Start() {
     return false;
   }
   for (int attempt = 0; attempt < kProofAttempts; ++attempt) {
-    if (Prove()) return true;
+    if (!Prove()) continue;
+    // A smaller queue than the proof had, if asked for, from here on.
+    if (receiveBuffer_ < kReceiveBuffer) {
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, sizeof receiveBuffer_);
+    }
+    return true;
   }
   Close();
   return false;
@@ -220,8 +225,9 @@ bool ProcEventFeed::Subscribe() {
   fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_CONNECTOR);
   if (fd_ < 0) return false;
   // Beyond the system's limit only with CAP_NET_ADMIN, which is held here.
-  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer_, sizeof receiveBuffer_) != 0) {
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, sizeof receiveBuffer_);
+  const int size = std::max(receiveBuffer_, kReceiveBuffer);
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   }
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;

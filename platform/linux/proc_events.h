@@ -43,6 +43,9 @@ class ProcEventFeed {
   /// between two checks. Memory is only taken while events wait.
   static constexpr int kReceiveBuffer = 16 << 20;
 
+  /// `receiveBuffer`: the queue's size once the feed is proved (the proof
+  /// itself always has kReceiveBuffer, so that it is not lost to other
+  /// processes' events).
   explicit ProcEventFeed(int receiveBuffer = kReceiveBuffer);
   ~ProcEventFeed();
   ProcEventFeed(const ProcEventFeed&) = delete;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -59,14 +58,6 @@ TEST(ProfileCache, EveryEditIsSeenByTheNextRead) {
       EXPECT_EQ(index->Find("PGM", "PGM001"), row.expected);
     }
   }
-}
-
-TEST(ProfileCache, RecentStampsMayHideAChange) {
-  const FileStamp stamp{1, 2, 3, 10'000'000'000, 9'000'000'000};
-  EXPECT_TRUE(MayChangeUnseen(stamp, 10'000'000'000));
-  EXPECT_TRUE(MayChangeUnseen(stamp, 11'999'999'999));
-  EXPECT_FALSE(MayChangeUnseen(stamp, 12'000'000'000));
-  EXPECT_TRUE(MayChangeUnseen({1, 2, 3, 0, 10'000'000'000}, 11'000'000'000));
 }
 
 }  // namespace
