@@ -45,6 +45,8 @@ int ProcessListing::List(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
     // Subscribed before the first listing, so that no change falls between.
     procFd_ = options_.forceFull ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     mode_ = procFd_ >= 0 && feed_.Start() ? Mode::kEvents : Mode::kFull;
+    if (mode_ == Mode::kFull && procFd_ >= 0) ::close(procFd_);
+    if (mode_ == Mode::kFull) procFd_ = -1;
   }
   if (mode_ == Mode::kFull) return reader_.ListProcesses(block, facts);
   events_.clear();
