@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "enforce/marking.h"
-#include "inventory/process_table.h"
+#include "inventory/inventory.h"
 #include "platform/common/ascii.h"
 
 namespace zw {

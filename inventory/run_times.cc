@@ -2,7 +2,7 @@
 // and which one is the companion process.
 #include <optional>
 
-#include "inventory/process_table.h"
+#include "inventory/inventory.h"
 #include "platform/common/ascii.h"
 #include "platform/common/file_time.h"
 

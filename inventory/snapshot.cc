@@ -4,8 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "inventory/inventory.h"
 #include "inventory/perf_parse.h"
-#include "inventory/process_table.h"
 #include "platform/common/ascii.h"
 #include "platform/perf_layout.h"
 #include "state/output.h"
