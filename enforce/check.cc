@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/ascii.h"
 #include "enforce/marking.h"
 #include "inventory/inventory.h"
-#include "platform/common/ascii.h"
 
 namespace zw {
 namespace {

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "inventory/inventory.h"
 #include "inventory/perf_parse.h"
-#include "platform/common/ascii.h"
 #include "platform/perf_layout.h"
 #include "state/output.h"
 

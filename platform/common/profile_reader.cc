@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 
 namespace zw {
 namespace {

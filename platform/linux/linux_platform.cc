@@ -16,8 +16,8 @@
 #include <limits>
 #include <string_view>
 
-#include "platform/common/ascii.h"
-#include "platform/common/file_time.h"
+#include "base/ascii.h"
+#include "base/file_time.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"

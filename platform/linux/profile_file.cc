@@ -10,7 +10,7 @@
 #include <ctime>
 #include <memory>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 #include "platform/linux/proc_files.h"
 
 namespace zw::posix {
