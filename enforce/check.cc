@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
 #include "enforce/marking.h"
+#include "base/ascii.h"
 #include "enforce/terminate.h"
-#include "inventory/process_table.h"
-#include "platform/common/ascii.h"
+#include "inventory/inventory.h"
 
 namespace zw {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "inventory/process_table.h"
+#include "inventory/inventory.h"
 
 namespace zw {
 

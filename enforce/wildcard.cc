@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 
 namespace zw {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 #include "platform/common/profile_reader.h"
 #include "run/list_check.h"
 

@@ -1,4 +1,5 @@
-// The watch-list reader over any file content, section and key.
+// The watch-list reader over any file content, section and key, and the
+// parsed profile against it.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -17,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = input.ConsumeRemainingBytesAsString();
 
   const std::optional<std::string> value = zw::FindProfileValue(text, section, key);
+  // The text parsed once answers as the text read line by line.
+  const zw::ProfileIndex index(text);
+  const std::optional<std::string_view> indexed = index.Find(section, key);
+  Require(indexed.has_value() == value.has_value() && (!value || *indexed == *value),
+          "parsed profile answers differently");
   if (value) {
     // A value is part of one line, cut at its first NUL.
     Require(value->size() <= text.size(), "value longer than the file");

@@ -2,9 +2,9 @@
 // and which one is the companion process.
 #include <optional>
 
-#include "inventory/process_table.h"
-#include "platform/common/ascii.h"
-#include "platform/common/file_time.h"
+#include "base/ascii.h"
+#include "base/file_time.h"
+#include "inventory/inventory.h"
 
 namespace zw {
 namespace {

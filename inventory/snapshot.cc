@@ -4,9 +4,9 @@
 #include <optional>
 #include <string_view>
 
+#include "base/ascii.h"
+#include "inventory/inventory.h"
 #include "inventory/perf_parse.h"
-#include "inventory/process_table.h"
-#include "platform/common/ascii.h"
 #include "platform/perf_layout.h"
 #include "state/output.h"
 
@@ -39,7 +39,10 @@ std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize,
         kPerfBufferStep;
     if (grown > kMaxPerfBufferSize) return kErrorMoreData;
     *size = static_cast<std::uint32_t>(grown);
-    buffer.assign(*size, 0);
+    // Growing in place: the bytes of a failed round need no clearing, since
+    // only what a successful query reports in `*size` is ever read, and a
+    // fresh block per round would fault every page of it in again.
+    buffer.resize(*size);
     result = platform.RegQueryValueExA(RegistryKey::kPerformanceData, perf::kProcessObjectValueName,
                                        buffer.data(), size);
   }

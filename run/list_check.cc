@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <map>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 #include "platform/common/profile_reader.h"
 #include "run/run.h"
 

@@ -1,42 +1,54 @@
 #!/usr/bin/env bash
-# What one check of the watchdog costs, as a whole process, next to the
-# least any program can do to list the processes and next to pgrep.
+# What the watchdog costs, as whole processes, next to the least any program
+# can do to list the processes and next to pgrep.
 #
-#   scripts/bench.sh [-b BUILD_DIR] [-r RUNS] [-u UID] [N]
+#   scripts/bench.sh [-b BUILD_DIR] [-r RUNS] [-u UID] [-w SECONDS] [N]
 #
 # Starts N throwaway sleepers (default 3000) under a name no other process
 # has, then measures, interleaved, RUNS times each (default 15):
 #   check   the built zeitwache in a temporary directory whose ZEITWACHE.INI
 #           has one entry that matches nothing: one snapshot, one run-time
 #           pass, no wait
+#   pass100 the same with 100 entries that match nothing: 100 checks
 #   reader  a minimal C program: for every pid, open /proc/PID/stat, read it
 #           once, close it
 #   pgrep   pgrep -c .
-# and prints the medians of user + system CPU, the two ratios and the peak
-# RSS of the check. The sleepers, and nothing else, are killed at the end.
-# Without -b, zeitwache is built (Release) in build-bench. With -u (as
-# root), all three run as that user through setpriv: without the right to
-# signal other users' processes the check asks the kernel for it once per
-# process. Exits non-zero only when the measurement cannot be set up: it is
-# not a test.
+# check and pass100 run twice: as they come (the event-fed process list
+# where the system offers it) and with ZEITWACHE_LISTING=full. From them
+# follows the marginal cost of one check, (pass100 - check) / 99. Once per
+# way, the tool then waits at entry 20 for a program within its limit that
+# runs for SECONDS (-w, default 30), and the CPU share of one core it takes
+# is printed; last, one pass over 9999 entries that match nothing, in a
+# private pid namespace (unshare, as root) where few processes run.
+# Printed are the medians of user + system CPU, their ratios to the reader
+# and pgrep, and the peak RSS of the check. The sleepers, and nothing else,
+# are killed at the end. Without -b, zeitwache is built (Release) in
+# build-bench. With -u (as root), everything runs as that user through
+# setpriv: without the right to signal other users' processes the check asks
+# the kernel for it once per process, and without CAP_NET_ADMIN there are no
+# process events. Exits non-zero only when the measurement cannot be set up:
+# it is not a test.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 runs=15
 user=""
-usage="usage: $0 [-b BUILD_DIR] [-r RUNS] [-u UID] [N]"
-while getopts "b:r:u:" option; do
+waitSeconds=30
+usage="usage: $0 [-b BUILD_DIR] [-r RUNS] [-u UID] [-w SECONDS] [N]"
+while getopts "b:r:u:w:" option; do
   case $option in
     b) build=$OPTARG ;;
     r) runs=$OPTARG ;;
     u) user=$OPTARG ;;
+    w) waitSeconds=$OPTARG ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 extra=${1:-3000}
-if ! [[ $extra =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ && $runs -ge 1 && $user =~ ^[0-9]*$ ]]; then
+if ! [[ $extra =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ && $runs -ge 1 && $user =~ ^[0-9]*$ &&
+  $waitSeconds =~ ^[1-9][0-9]*$ ]]; then
   echo "$usage" >&2
   exit 2
 fi
@@ -125,16 +137,34 @@ EOF
 cc -O2 -o "$work/runner" "$work/runner.c"
 cc -O2 -o "$work/reader" "$work/reader.c"
 
-check=$work/check
-mkdir "$check"
-cp "$build/zeitwache" "$check/"
 # Shorter than the 15 characters the kernel keeps of a name, as most
 # programs' names are: a longer one costs every lister a read of the command
 # line as well.
 unique=zwb$(($$ % 100000))r$RANDOM
-printf '[PGM]\nPGM001=%s-matches-nothing\nAKT001=60\n' "$unique" >"$check/ZEITWACHE.INI"
+# A directory holding the tool and a watch list of `count` entries that
+# match nothing, the one numbered `waited` (if any) naming `waitedName`.
+watchDir() {
+  local dir=$1 count=$2 waited=${3:-0} n name
+  mkdir "$dir"
+  cp "$build/zeitwache" "$dir/"
+  {
+    echo '[PGM]'
+    for ((n = 1; n <= count; n++)); do
+      name=$unique-matches-nothing-$n
+      ((n == waited)) && name=$waitedName
+      if ((n < 1000)); then printf 'PGM%03d=%s\nAKT%03d=600\n' "$n" "$name" "$n"
+      else printf 'PGM%d=%s\nAKT%d=600\n' "$n" "$name" "$n"; fi
+    done
+  } >"$dir/ZEITWACHE.INI"
+}
+waitedName=zwbw$RANDOM
+watchDir "$work/check" 1
+watchDir "$work/pass100" 100
+watchDir "$work/wait20" 20 20
+watchDir "$work/long" 9999
 
 cp /bin/sleep "$work/$unique"
+cp /bin/sleep "$work/$waitedName"
 for ((i = 0; i < extra; i++)); do
   "$work/$unique" 86400 &
   sleepers+=($!)
@@ -143,26 +173,73 @@ echo "started $extra sleepers named $unique; $(ls /proc | grep -c '^[0-9]') proc
 
 # One sample: "cpu_us rss_kb" of one run of the command.
 sample() { "$work/runner" "$@" </dev/null 2>/dev/null; }
-checkCpu=() readerCpu=() pgrepCpu=() checkRss=()
+# The tool in directory $1, the listing forced to $2 (empty: as it comes).
+tool() { (cd "$work/$1" && ZEITWACHE_LISTING=$2 sample "${as[@]}" ./zeitwache); }
+declare -A cpu=() rss=()
 for ((i = 0; i < runs; i++)); do
-  read -r cpu rss < <(cd "$check" && sample "${as[@]}" ./zeitwache)
-  checkCpu+=("$cpu") checkRss+=("$rss")
-  read -r cpu rss < <(sample "${as[@]}" "$work/reader")
-  readerCpu+=("$cpu")
-  read -r cpu rss < <(sample "${as[@]}" pgrep -c .)
-  pgrepCpu+=("$cpu")
+  for way in events full; do
+    listing=""
+    [[ $way == full ]] && listing=full
+    read -r c r < <(tool check "$listing")
+    cpu[check-$way]+=" $c"
+    rss[$way]+=" $r"
+    read -r c r < <(tool pass100 "$listing")
+    cpu[pass100-$way]+=" $c"
+  done
+  read -r c r < <(sample "${as[@]}" "$work/reader")
+  cpu[reader]+=" $c"
+  read -r c r < <(sample "${as[@]}" pgrep -c .)
+  cpu[pgrep]+=" $c"
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 maximum() { printf '%s\n' "$@" | sort -n | tail -1; }
-check=$(median "${checkCpu[@]}")
-reader=$(median "${readerCpu[@]}")
-pgrep=$(median "${pgrepCpu[@]}")
-rss=$(maximum "${checkRss[@]}")
+declare -A med=()
+for key in "${!cpu[@]}"; do
+  # shellcheck disable=SC2086
+  med[$key]=$(median ${cpu[$key]})
+done
+
+# The tool waiting at entry 20 for a program within its limit: its CPU over
+# the wall time of its run, in per cent of one core.
+waitShare() {
+  local start end c r waited
+  "$work/$waitedName" "$waitSeconds" &
+  waited=$!
+  start=$(date +%s%N)
+  read -r c r < <(tool wait20 "$1")
+  end=$(date +%s%N)
+  wait "$waited" 2>/dev/null || true
+  awk -v c="$c" -v s="$start" -v e="$end" 'BEGIN { printf "%.2f", 100 * c * 1000 / (e - s) }'
+}
+waitEvents=$(waitShare "")
+waitFull=$(waitShare full)
+longPass=""
+if [[ $(id -u) == 0 ]] && command -v unshare >/dev/null; then
+  read -r longPass r < <(cd "$work/long" && unshare -p -f --mount-proc \
+    "$work/runner" ./zeitwache </dev/null 2>/dev/null) || longPass=""
+fi
+
+# shellcheck disable=SC2086
+rssEvents=$(maximum ${rss[events]})
+# shellcheck disable=SC2086
+rssFull=$(maximum ${rss[full]})
 who=${user:+, as uid $user}
-awk -v c="$check" -v r="$reader" -v p="$pgrep" -v rss="$rss" -v n="$runs" -v who="$who" 'BEGIN {
+awk -v ce="${med[check-events]}" -v cf="${med[check-full]}" -v pe="${med[pass100-events]}" \
+  -v pf="${med[pass100-full]}" -v r="${med[reader]}" -v p="${med[pgrep]}" -v re="$rssEvents" -v rf="$rssFull" \
+  -v n="$runs" -v who="$who" -v we="$waitEvents" -v wf="$waitFull" -v ws="$waitSeconds" \
+  -v long="$longPass" 'BEGIN {
   printf "median of %d runs, user + system CPU%s\n", n, who
-  printf "  check   %9.0f us\n  reader  %9.0f us\n  pgrep   %9.0f us\n", c, r, p
-  printf "check / reader  %.2f\ncheck / pgrep   %.2f\n", c / r, c / p
-  printf "check peak RSS  %d KiB (%.2f MiB)\n", rss, rss / 1024
+  printf "  reader  %9.0f us\n  pgrep   %9.0f us\n", r, p
+  printf "%-34s %12s %12s\n", "", "events", "full"
+  printf "%-34s %9.0f us %9.0f us\n", "check (one entry)", ce, cf
+  printf "%-34s %9.0f us %9.0f us\n", "pass over 100 entries", pe, pf
+  printf "%-34s %9.0f us %9.0f us\n", "marginal check", (pe - ce) / 99, (pf - cf) / 99
+  printf "%-34s %12.2f %12.2f\n", "check / reader", ce / r, cf / r
+  printf "%-34s %12.2f %12.2f\n", "check / pgrep", ce / p, cf / p
+  printf "%-34s %12.3f %12.3f\n", "marginal check / reader", (pe - ce) / 99 / r, (pf - cf) / 99 / r
+  printf "%-34s %12.2f %12.2f\n", "pass over 100 entries / reader", pe / r, pf / r
+  printf "%-34s %11.2f%% %11.2f%%\n", "waiting at entry 20 (" ws " s), core", we, wf
+  printf "%-34s %8.2f MiB %8.2f MiB\n", "check peak RSS", re / 1024, rf / 1024
+  if (long != "") printf "one pass over 9999 entries, private pid namespace: %.0f ms\n", long / 1000
 }'

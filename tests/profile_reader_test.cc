@@ -32,6 +32,7 @@ constexpr std::string_view kWatchList = "[PGM]\r\nPGM001=notepad\r\nAKT001=1\r\n
 // Runs every row with the text in a heap block of its exact size, so a read
 // past the end is caught by the address sanitizer, and with guard bytes
 // behind the output buffer, so a write past `size` is caught everywhere.
+// The text parsed once into a ProfileIndex must give the same in each row.
 void ExpectRows(std::span<const Row> rows) {
   constexpr std::size_t kGuard = 8;
   for (const Row& row : rows) {
@@ -52,6 +53,13 @@ void ExpectRows(std::span<const Row> rows) {
       EXPECT_EQ(buffer[count], '\0');
     }
     EXPECT_EQ(std::string_view(buffer.data() + row.size, kGuard), "########");
+    std::optional<ProfileIndex> index;
+    if (text) index.emplace(*text);
+    std::vector<char> indexed(row.size + kGuard, '#');
+    EXPECT_EQ(ReadProfileString(index ? &*index : nullptr, row.section, row.key, row.defaultValue,
+                                indexed.data(), row.size),
+              count);
+    EXPECT_EQ(indexed, buffer);
   }
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "inventory/process_table.h"
+#include "inventory/inventory.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/perf_layout.h"
 #include "scripted_fixture.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/file_time.h"
 #include "enforce/check.h"
-#include "platform/common/file_time.h"
 #include "scripted_fixture.h"
 
 namespace zw {

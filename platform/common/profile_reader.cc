@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 
 namespace zw {
 namespace {
@@ -68,6 +68,33 @@ ProfileLine ParseLine(std::string_view raw) {
   return parsed;
 }
 
+std::string LowerCase(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = AsciiLower(c);
+  return lower;
+}
+
+// The value found, or else the cleaned default, cut to `size` - 1 bytes and
+// zero-terminated into `buffer` (`size` > 0).
+std::uint32_t CopyResult(std::optional<std::string_view> found, const char* defaultValue,
+                         char* buffer, std::uint32_t size) {
+  std::string_view result;
+  if (found) {
+    result = *found;
+  } else {
+    std::string_view fallback = defaultValue ? defaultValue : "";
+    // Trailing spaces go, but an all-space default keeps its first one.
+    while (fallback.size() > 1 && fallback.back() == ' ') {
+      fallback.remove_suffix(1);
+    }
+    result = Unquote(fallback);
+  }
+  const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
+  std::copy_n(result.data(), count, buffer);
+  buffer[count] = '\0';
+  return static_cast<std::uint32_t>(count);
+}
+
 }  // namespace
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
@@ -119,21 +146,43 @@ std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::strin
   if (size == 0) return 0;
   std::optional<std::string> found;
   if (text) found = FindProfileValue(*text, section, key);
-  std::string_view result;
-  if (found) {
-    result = *found;
-  } else {
-    std::string_view fallback = defaultValue ? defaultValue : "";
-    // Trailing spaces go, but an all-space default keeps its first one.
-    while (fallback.size() > 1 && fallback.back() == ' ') {
-      fallback.remove_suffix(1);
+  return CopyResult(found ? std::optional<std::string_view>(*found) : std::nullopt, defaultValue,
+                    buffer, size);
+}
+
+ProfileIndex::ProfileIndex(std::string_view text) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  // The lines before the first header belong to the unnamed section, and
+  // only those: a later "[]" is a second section of that name.
+  Keys* keys = &sections_[""];
+  while (!text.empty()) {
+    const ProfileLine line = ParseLine(TakeLine(text));
+    if (line.kind == LineKind::kSection) {
+      const auto [at, first] = sections_.try_emplace(LowerCase(line.name));
+      keys = first ? &at->second : nullptr;
+    } else if (line.kind == LineKind::kKey && keys != nullptr) {
+      std::optional<std::string> value;
+      if (line.value) value = std::string(Unquote(CutAtNul(*line.value)));
+      keys->try_emplace(LowerCase(line.name), std::move(value));
     }
-    result = Unquote(fallback);
   }
-  const std::size_t count = std::min<std::size_t>(result.size(), size - 1);
-  std::copy_n(result.data(), count, buffer);
-  buffer[count] = '\0';
-  return static_cast<std::uint32_t>(count);
+}
+
+std::optional<std::string_view> ProfileIndex::Find(std::string_view section,
+                                                   std::string_view key) const {
+  const auto inSection = sections_.find(LowerCase(CleanName(section)));
+  if (inSection == sections_.end()) return std::nullopt;
+  const auto line = inSection->second.find(LowerCase(CleanName(key)));
+  if (line == inSection->second.end() || !line->second) return std::nullopt;
+  return *line->second;
+}
+
+std::uint32_t ReadProfileString(const ProfileIndex* profile, std::string_view section,
+                                std::string_view key, const char* defaultValue, char* buffer,
+                                std::uint32_t size) {
+  if (size == 0) return 0;
+  return CopyResult(profile ? profile->Find(section, key) : std::nullopt, defaultValue, buffer,
+                    size);
 }
 
 }  // namespace zw

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zw {
@@ -58,6 +59,27 @@ std::vector<ProfileItem> ScanProfile(std::string_view text);
 /// `buffer`. Returns the number of bytes copied without the terminator.
 /// With `size` 0 nothing is written and 0 is returned.
 std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::string_view section,
+                                std::string_view key, const char* defaultValue, char* buffer,
+                                std::uint32_t size);
+
+/// A profile's text parsed once: every lookup gives what FindProfileValue
+/// gives for the same text, without reading the text again.
+class ProfileIndex {
+ public:
+  explicit ProfileIndex(std::string_view text);
+
+  /// As FindProfileValue(text, section, key).
+  std::optional<std::string_view> Find(std::string_view section, std::string_view key) const;
+
+ private:
+  // Value of the first line of each key, none for a line without "=".
+  using Keys = std::unordered_map<std::string, std::optional<std::string>>;
+  // The first section of each name; names in ASCII lower case.
+  std::unordered_map<std::string, Keys> sections_;
+};
+
+/// ReadProfileString for a file parsed into `profile` (nullptr: no file).
+std::uint32_t ReadProfileString(const ProfileIndex* profile, std::string_view section,
                                 std::string_view key, const char* defaultValue, char* buffer,
                                 std::uint32_t size);
 

@@ -17,8 +17,8 @@
 #include <limits>
 #include <string_view>
 
-#include "platform/common/ascii.h"
-#include "platform/common/file_time.h"
+#include "base/ascii.h"
+#include "base/file_time.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
@@ -190,10 +190,7 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
   if (section == nullptr || key == nullptr) {
     return ReadProfileString(std::nullopt, "", "", defaultValue, buffer, size);
   }
-  const std::optional<std::string> content = posix::ReadProfileFile(fileName);
-  std::optional<std::string_view> text;
-  if (content) text = *content;
-  return ReadProfileString(text, section, key, defaultValue, buffer, size);
+  return ReadProfileString(profiles_.Load(fileName), section, key, defaultValue, buffer, size);
 }
 
 Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
@@ -324,7 +321,7 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   // not linger in the list as zombies.
   ReapCommands();
   PerfDataWriter block;
-  const int error = reader_.ListProcesses(&block, &facts_);
+  const int error = listing_.List(&block, &facts_);
   // Both clocks are read together: their difference is the wall time of
   // boot, free of the rounding of the whole-second btime.
   factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "platform/linux/proc_files.h"
+#include "platform/linux/proc_list.h"
+#include "platform/linux/profile_file.h"
 #include "platform/platform.h"
 
 namespace zw {
@@ -122,6 +124,10 @@ class LinuxPlatform : public Platform {
   std::int64_t factsBoottimeNs_ = 0;
   std::unordered_map<int, StartedCommand> commands_;
   posix::ProcReader reader_;
+  // Kept between snapshots where the process events connector can be used.
+  posix::ProcessListing listing_{reader_, posix::ListingOptionsFromEnvironment()};
+  // The watch list, parsed again only when the file changes.
+  posix::ProfileCache profiles_;
 };
 
 }  // namespace zw

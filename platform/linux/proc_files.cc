@@ -38,7 +38,32 @@ void PidPath(std::uint32_t pid, std::string_view file, char (&path)[32]) {
   *end = '\0';
 }
 
+// Writes what a listing reads into the block and the facts, and passes it on.
+class ListingSink : public ProcessSink {
+ public:
+  ListingSink(PerfDataWriter* block, std::vector<ProcFacts>* facts, ProcessSink* next)
+      : block_(block), facts_(facts), next_(next) {}
+  void Add(std::uint32_t pid, const ProcStat& stat, std::u16string_view name) override {
+    block_->Add(pid, name);
+    facts_->push_back(FactsOf(pid, stat));
+    if (next_ != nullptr) next_->Add(pid, stat, name);
+  }
+
+ private:
+  PerfDataWriter* block_;
+  std::vector<ProcFacts>* facts_;
+  ProcessSink* next_;
+};
+
 }  // namespace
+
+ProcFacts FactsOf(std::uint32_t pid, const ProcStat& stat) {
+  return {pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags};
+}
+
+bool NameFromCommandLine(const ProcStat& stat) {
+  return CommMayBeCut(stat.comm) && !IsKernelThread(stat.flags);
+}
 
 int ReadAll(int fd, std::size_t limit, std::string* out) {
   out->clear();
@@ -93,6 +118,11 @@ int ProcReader::ReadProcFile(int dirFd, const char* path, std::size_t limit,
 }
 
 int ProcReader::ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
+  return ListProcesses(block, facts, nullptr);
+}
+
+int ProcReader::ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts,
+                              ProcessSink* sink) {
   const std::unique_ptr<DIR, DirCloser> dir(::opendir("/proc"));
   if (!dir) return errno;
   // The pids first, so that what is kept of each is allocated once at its
@@ -113,13 +143,13 @@ int ProcReader::ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* fac
   facts->reserve(pids_.size());
   *block = PerfDataWriter(PerfDataWriter::BlockSize(pids_.size() + 2, kRoomyNameLength));
   block->Add(0, u"Idle");
-  for (const std::uint32_t pid : pids_) AddProcess(::dirfd(dir.get()), pid, block, facts);
+  ListingSink listing(block, facts, sink);
+  for (const std::uint32_t pid : pids_) ReadProcess(::dirfd(dir.get()), pid, &listing);
   block->Add(0, u"_Total");
   return 0;
 }
 
-void ProcReader::AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block,
-                            std::vector<ProcFacts>* facts) {
+void ProcReader::ReadProcess(int procFd, std::uint32_t pid, ProcessSink* sink) {
   char path[32];
   PidPath(pid, "/stat", path);
   std::string_view text;
@@ -135,8 +165,7 @@ void ProcReader::AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block
     // Unreadable for another reason: the process is there, under its comm.
     if (error != 0) cmdline = {};
   }
-  block->Add(pid, WidenName(InstanceName(stat->comm, cmdline)));
-  facts->push_back({pid, stat->startTicks, stat->userTicks, stat->kernelTicks, stat->flags});
+  sink->Add(pid, *stat, WidenName(InstanceName(stat->comm, cmdline)));
 }
 
 std::u16string_view ProcReader::WidenName(std::string_view name) {

@@ -34,6 +34,21 @@ struct ProcFacts {
   std::uint32_t flags = 0;  // the kernel's PF_* bits
 };
 
+/// Takes the processes a listing reads, one by one.
+class ProcessSink {
+ public:
+  virtual ~ProcessSink() = default;
+  /// `name` is the instance name, valid until the next read.
+  virtual void Add(std::uint32_t pid, const ProcStat& stat, std::u16string_view name) = 0;
+};
+
+/// What a listing keeps of one process: `facts` as ListProcesses gives them.
+ProcFacts FactsOf(std::uint32_t pid, const ProcStat& stat);
+
+/// Whether the name of a process with `stat` comes from its command line,
+/// which can change without the process telling anyone.
+bool NameFromCommandLine(const ProcStat& stat);
+
 class ProcReader {
  public:
   /// Writes every running process into `block` as an instance of the
@@ -42,6 +57,13 @@ class ProcReader {
   /// sorted by pid. Each /proc/PID/stat is read once; the command line only
   /// where the name in it may have been cut. Returns 0 or an errno.
   int ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts);
+
+  /// The same listing, handing each process to `sink` as well.
+  int ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* facts, ProcessSink* sink);
+
+  /// Reads process `pid` exactly as a listing does (`procFd`: /proc, open)
+  /// and hands it to `sink`; nothing when the listing would skip it.
+  void ReadProcess(int procFd, std::uint32_t pid, ProcessSink* sink);
 
   /// Reads and parses /proc/`pid`/stat. Returns 0 or an errno (EINVAL when
   /// it cannot be parsed); `stat->comm` is valid until the next call.
@@ -53,8 +75,6 @@ class ProcReader {
   // whole when there is room for it. `*text` views what was read.
   static int ReadProcFile(int dirFd, const char* path, std::size_t limit, std::vector<char>* buffer,
                           std::string_view* text);
-  void AddProcess(int procFd, std::uint32_t pid, PerfDataWriter* block,
-                  std::vector<ProcFacts>* facts);
   // `name` in UTF-16, valid until the next call.
   std::u16string_view WidenName(std::string_view name);
 

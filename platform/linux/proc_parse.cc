@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-#include "platform/common/file_time.h"
+#include "base/file_time.h"
 
 namespace zw::posix {
 namespace {

@@ -7,9 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <memory>
 
-#include "platform/common/ascii.h"
+#include "base/ascii.h"
 #include "platform/linux/proc_files.h"
 
 namespace zw::posix {
@@ -44,6 +45,30 @@ int OpenProfile(const std::string& path) {
   return ::open((directory + '/' + *match).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
+std::int64_t Ns(const timespec& time) {
+  return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+std::int64_t RealtimeNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return Ns(now);
+}
+
+// The content of the open profile `fd`, and in `*info` its stamps as they
+// were before the read. nullopt when it is no regular file, cannot be read
+// or exceeds `limit` bytes.
+std::optional<std::string> ReadOpenProfile(int fd, std::size_t limit, struct stat* info) {
+  std::string content;
+  // The size is checked up front so that a huge file costs no reading; the
+  // read is capped as well, for files that grow or do not report a size.
+  const bool tooLarge = ::fstat(fd, info) != 0 || !S_ISREG(info->st_mode) ||
+                        static_cast<std::size_t>(info->st_size) > limit;
+  const int error = tooLarge ? EFBIG : ReadAll(fd, limit + 1, &content);
+  if (error != 0 || content.size() > limit) return std::nullopt;
+  return content;
+}
+
 }  // namespace
 
 std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
@@ -69,15 +94,38 @@ std::optional<std::string> ReadProfileFile(const char* fileName, std::size_t lim
   const int fd = OpenProfile(fileName);
   if (fd < 0) return std::nullopt;
   struct stat info {};
-  std::string content;
-  // The size is checked up front so that a huge file costs no reading; the
-  // read is capped as well, for files that grow or do not report a size.
-  const bool tooLarge = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-                        static_cast<std::size_t>(info.st_size) > limit;
-  const int error = tooLarge ? EFBIG : ReadAll(fd, limit + 1, &content);
+  std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
   ::close(fd);
-  if (error != 0 || content.size() > limit) return std::nullopt;
   return content;
+}
+
+FileStamp StampOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_size), Ns(info.st_mtim), Ns(info.st_ctim)};
+}
+
+bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs) {
+  return nowNs - std::max(stamp.modifiedNs, stamp.changedNs) < kRacyWindowNs;
+}
+
+const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) {
+  if (fileName == nullptr || *fileName == '\0') return nullptr;
+  const int fd = OpenProfile(fileName);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && index_ && name_ == fileName && StampOf(info) == stamp_ &&
+      !MayChangeUnseen(stamp_, RealtimeNs())) {
+    ::close(fd);
+    return index_.get();
+  }
+  index_.reset();
+  const std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
+  ::close(fd);
+  if (!content) return nullptr;
+  name_ = fileName;
+  stamp_ = StampOf(info);
+  index_ = std::make_unique<ProfileIndex>(*content);
+  return index_.get();
 }
 
 }  // namespace zw::posix

@@ -3,11 +3,17 @@
 // comes from.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/common/profile_reader.h"
 
 namespace zw::posix {
 
@@ -30,5 +36,37 @@ int OpenProfileFile(const char* fileName);
 /// neither can be read or the file exceeds `limit` bytes.
 std::optional<std::string> ReadProfileFile(const char* fileName,
                                            std::size_t limit = kProfileFileLimit);
+
+/// What tells one version of a file from another.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const struct stat& info);
+
+/// A file stamped `stamp` may have changed since, unseen, when it was
+/// modified or changed within this window before `nowNs`: a coarse
+/// file-system clock gives a later write within it the same stamp.
+inline constexpr std::int64_t kRacyWindowNs = 2'000'000'000;
+bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs);
+
+/// The profile file parsed once, and again only when its identity or stamps
+/// change: a watch list is read for every entry of every check.
+class ProfileCache {
+ public:
+  /// The parsed content of `fileName` (found as ReadProfileFile finds it),
+  /// or nullptr when it cannot be read. Valid until the next call.
+  const ProfileIndex* Load(const char* fileName, std::size_t limit = kProfileFileLimit);
+
+ private:
+  std::string name_;
+  FileStamp stamp_;
+  std::unique_ptr<ProfileIndex> index_;
+};
 
 }  // namespace zw::posix

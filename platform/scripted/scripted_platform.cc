@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/common/file_time.h"
+#include "base/file_time.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"

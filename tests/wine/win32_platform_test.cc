@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/common/file_time.h"
+#include "base/file_time.h"
 #include "platform/platform.h"
 
 namespace zw {

@@ -1,4 +1,4 @@
-#include "platform/common/file_time.h"
+#include "base/file_time.h"
 
 namespace zw {
 namespace {

@@ -1,0 +1,315 @@
+// The process events connector: parsing its datagrams, and the netlink
+// socket that carries them.
+#include "platform/linux/proc_events.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/cn_proc.h>
+#include <linux/connector.h>
+#include <linux/netlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "platform/linux/proc_files.h"
+
+namespace zw::posix {
+namespace {
+
+// Offsets of the connector's wire structures, all in host byte order.
+constexpr std::size_t kNetlinkHeader = NLMSG_HDRLEN;  // struct nlmsghdr
+constexpr std::size_t kConnectorHeader = 20;          // struct cn_msg
+constexpr std::size_t kConnectorLenAt = 16;           // cn_msg.len (16 bits)
+constexpr std::size_t kEventHeader = 16;              // what, cpu, timestamp
+// proc_event.what; newer kernels name an exit with a non-zero status apart.
+constexpr std::uint32_t kEventNone = 0x00000000;
+constexpr std::uint32_t kEventFork = 0x00000001;
+constexpr std::uint32_t kEventExec = 0x00000002;
+constexpr std::uint32_t kEventUid = 0x00000004;
+constexpr std::uint32_t kEventGid = 0x00000040;
+constexpr std::uint32_t kEventSid = 0x00000080;
+constexpr std::uint32_t kEventPtrace = 0x00000100;
+constexpr std::uint32_t kEventComm = 0x00000200;
+constexpr std::uint32_t kEventNonzeroExit = 0x20000000;
+constexpr std::uint32_t kEventCoredump = 0x40000000;
+constexpr std::uint32_t kEventExit = 0x80000000;
+constexpr int kCapNetAdmin = 12;
+// The proof's events are queued before the child is reaped; the wait only
+// covers a slow machine.
+constexpr int kProofMilliseconds = 500;
+constexpr int kProofAttempts = 3;
+// A drain stops after this many datagrams and asks for a full listing, so a
+// storm of events cannot keep a check from ever starting.
+constexpr int kDrainLimit = 1 << 16;
+
+std::uint32_t Load32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
+std::uint16_t Load16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  std::uint16_t value = 0;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
+// One proc_event of `event.size()` bytes. False when it is cut short or of
+// an unknown kind.
+bool ParseEvent(std::span<const std::uint8_t> event, std::vector<ProcEvent>* events) {
+  if (event.size() < kEventHeader) return false;
+  const std::uint32_t what = Load32(event, 0);
+  // The acknowledgement of someone's subscription, sent to every listener.
+  if (what == kEventNone) return true;
+  ProcEvent parsed;
+  std::size_t need = kEventHeader + 8;  // process pid and tgid
+  switch (what) {
+    case kEventFork:
+      parsed.kind = ProcEvent::Kind::kFork;
+      need = kEventHeader + 16;  // parent pid and tgid, then the child's
+      break;
+    case kEventExec:
+      parsed.kind = ProcEvent::Kind::kExec;
+      break;
+    case kEventComm:
+      parsed.kind = ProcEvent::Kind::kComm;
+      break;
+    case kEventExit:
+    case kEventNonzeroExit:
+      parsed.kind = ProcEvent::Kind::kExit;
+      break;
+    case kEventUid:
+    case kEventGid:
+    case kEventSid:
+    case kEventPtrace:
+    case kEventCoredump:
+      parsed.kind = ProcEvent::Kind::kOther;
+      break;
+    default:
+      return false;
+  }
+  if (event.size() < need) return false;
+  const std::size_t at = need - 8;
+  parsed.pid = Load32(event, at);
+  parsed.tgid = Load32(event, at + 4);
+  events->push_back(parsed);
+  return true;
+}
+
+// The connector message in one netlink payload.
+bool ParseConnectorMessage(std::span<const std::uint8_t> payload, std::vector<ProcEvent>* events) {
+  if (payload.size() < kConnectorHeader) return false;
+  const std::size_t length = Load16(payload, kConnectorLenAt);
+  if (length > payload.size() - kConnectorHeader) return false;
+  // Another connector on the same group is none of our business.
+  if (Load32(payload, 0) != CN_IDX_PROC || Load32(payload, 4) != CN_VAL_PROC) return true;
+  return ParseEvent(payload.subspan(kConnectorHeader, length), events);
+}
+
+std::int64_t MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+}
+
+bool HoldsCapNetAdmin() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[kCapNetAdmin / 32].effective & (1u << (kCapNetAdmin % 32))) != 0;
+}
+
+// The connector reports pids as the initial pid namespace sees them, and
+// /proc must be that namespace's for a reported pid to name anything.
+bool SeesInitialNamespaces() {
+  std::string uidMap;
+  std::string status;
+  if (ReadFileAt(AT_FDCWD, "/proc/self/uid_map", 4096, &uidMap) != 0) return false;
+  if (ReadFileAt(AT_FDCWD, "/proc/self/status", 64 * 1024, &status) != 0) return false;
+  char self[16];
+  const ssize_t length = ::readlink("/proc/self", self, sizeof self);
+  char own[16];
+  const char* ownEnd = std::to_chars(own, own + sizeof own, ::getpid()).ptr;
+  return InInitialNamespaces(uidMap, status) && length > 0 &&
+         std::string_view(self, static_cast<std::size_t>(length)) ==
+             std::string_view(own, static_cast<std::size_t>(ownEnd - own));
+}
+
+std::string_view NextWord(std::string_view* rest) {
+  const std::size_t start = rest->find_first_not_of(" \t\n");
+  if (start == std::string_view::npos) {
+    *rest = {};
+    return {};
+  }
+  rest->remove_prefix(start);
+  const std::size_t end = std::min(rest->find_first_of(" \t\n"), rest->size());
+  const std::string_view word = rest->substr(0, end);
+  rest->remove_prefix(end);
+  return word;
+}
+
+}  // namespace
+
+bool ParseProcEvents(std::span<const std::uint8_t> datagram, std::vector<ProcEvent>* events) {
+  while (!datagram.empty()) {
+    if (datagram.size() < kNetlinkHeader) return false;
+    const std::uint32_t length = Load32(datagram, 0);
+    const std::uint16_t type = Load16(datagram, 4);
+    if (length < kNetlinkHeader || length > datagram.size()) return false;
+    if (type == NLMSG_ERROR || type == NLMSG_OVERRUN) return false;
+    if (type != NLMSG_NOOP &&
+        !ParseConnectorMessage(datagram.subspan(kNetlinkHeader, length - kNetlinkHeader), events)) {
+      return false;
+    }
+    datagram = datagram.subspan(std::min<std::size_t>(NLMSG_ALIGN(length), datagram.size()));
+  }
+  return true;
+}
+
+bool InInitialNamespaces(std::string_view uidMap, std::string_view status) {
+  // The initial user namespace maps every uid to itself, in one line.
+  std::string_view rest = uidMap;
+  if (NextWord(&rest) != "0" || NextWord(&rest) != "0" || NextWord(&rest) != "4294967295") {
+    return false;
+  }
+  if (rest.find_first_not_of(" \t\n") != std::string_view::npos) return false;
+  // NSpid holds one pid per namespace level; one means the initial level.
+  for (std::string_view lines = status; !lines.empty();) {
+    const std::size_t end = std::min(lines.find('\n'), lines.size());
+    std::string_view line = lines.substr(0, end);
+    lines.remove_prefix(std::min(end + 1, lines.size()));
+    if (!line.starts_with("NSpid:")) continue;
+    line.remove_prefix(6);
+    NextWord(&line);
+    return NextWord(&line).empty();
+  }
+  return true;
+}
+
+ProcEventFeed::ProcEventFeed(int receiveBuffer) : receiveBuffer_(receiveBuffer) {}
+
+ProcEventFeed::~ProcEventFeed() { Close(); }
+
+void ProcEventFeed::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool ProcEventFeed::Start() {
+  if (!HoldsCapNetAdmin() || !SeesInitialNamespaces() || !Subscribe()) {
+    Close();
+    return false;
+  }
+  for (int attempt = 0; attempt < kProofAttempts; ++attempt) {
+    if (!Prove()) continue;
+    // A smaller queue than the proof had, if asked for, from here on.
+    if (receiveBuffer_ < kReceiveBuffer) {
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, sizeof receiveBuffer_);
+    }
+    return true;
+  }
+  Close();
+  return false;
+}
+
+bool ProcEventFeed::Subscribe() {
+  fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_CONNECTOR);
+  if (fd_ < 0) return false;
+  // Beyond the system's limit only with CAP_NET_ADMIN, which is held here.
+  const int size = std::max(receiveBuffer_, kReceiveBuffer);
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
+  sockaddr_nl address{};
+  address.nl_family = AF_NETLINK;
+  address.nl_groups = CN_IDX_PROC;
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  // nlmsghdr, cn_msg, then the operation.
+  std::uint8_t request[kNetlinkHeader + kConnectorHeader + 4]{};
+  const std::uint32_t total = sizeof request;
+  const std::uint16_t type = NLMSG_DONE;
+  const std::uint32_t ids[2] = {CN_IDX_PROC, CN_VAL_PROC};
+  const std::uint16_t opLength = 4;
+  const std::uint32_t op = PROC_CN_MCAST_LISTEN;
+  std::memcpy(request, &total, 4);
+  std::memcpy(request + 4, &type, 2);
+  std::memcpy(request + kNetlinkHeader, ids, sizeof ids);
+  std::memcpy(request + kNetlinkHeader + kConnectorLenAt, &opLength, 2);
+  std::memcpy(request + kNetlinkHeader + kConnectorHeader, &op, 4);
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  return ::sendto(fd_, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                  sizeof kernel) == static_cast<ssize_t>(sizeof request);
+}
+
+bool ProcEventFeed::Prove() {
+  std::vector<ProcEvent> events;
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) ::_exit(0);
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  const auto pid = static_cast<std::uint32_t>(child);
+  bool forked = false;
+  bool exited = false;
+  bool doubt = false;
+  const std::int64_t deadline = MonotonicMs() + kProofMilliseconds;
+  while (!(forked && exited) && !doubt) {
+    events.clear();
+    const int error = ReceiveOne(&events, &doubt);
+    for (const ProcEvent& event : events) {
+      forked |= event.kind == ProcEvent::Kind::kFork && event.pid == pid && event.tgid == pid;
+      exited |= event.kind == ProcEvent::Kind::kExit && event.pid == pid && event.tgid == pid;
+    }
+    if (error == 0) continue;
+    const auto left = static_cast<int>(deadline - MonotonicMs());
+    if (error != EAGAIN || left <= 0) return false;
+    pollfd ready{fd_, POLLIN, 0};
+    ::poll(&ready, 1, left);
+  }
+  // What came with the proof is covered by the full listing that follows.
+  events.clear();
+  return forked && exited && Drain(&events);
+}
+
+int ProcEventFeed::ReceiveOne(std::vector<ProcEvent>* events, bool* doubt) {
+  if (buffer_.empty()) buffer_.resize(64 * 1024);
+  sockaddr_nl from{};
+  socklen_t fromLength = sizeof from;
+  const ssize_t got = ::recvfrom(fd_, buffer_.data(), buffer_.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+  if (got < 0) return errno;
+  // Only the kernel speaks on this socket; anything else is ignored.
+  if (from.nl_pid != 0) return 0;
+  if (!ParseProcEvents(std::span(buffer_.data(), static_cast<std::size_t>(got)), events)) {
+    *doubt = true;
+  }
+  return 0;
+}
+
+bool ProcEventFeed::Drain(std::vector<ProcEvent>* events) {
+  if (fd_ < 0) return false;
+  bool doubt = false;
+  for (int count = 0;; ++count) {
+    if (count == kDrainLimit) return false;
+    const int error = ReceiveOne(events, &doubt);
+    if (error == 0 || error == EINTR) continue;
+    // ENOBUFS: the queue overflowed and events were lost; the rest is read on.
+    if (error == ENOBUFS) {
+      doubt = true;
+      continue;
+    }
+    return error == EAGAIN && !doubt;
+  }
+}
+
+}  // namespace zw::posix

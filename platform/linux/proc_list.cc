@@ -1,0 +1,128 @@
+// The process list of a snapshot, kept between snapshots on the event-fed
+// way. The truth always comes from /proc: an event only names a process to
+// read again, and any doubt about the feed means a full listing.
+#include "platform/linux/proc_list.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace zw::posix {
+namespace {
+
+// Room reserved per instance name, as the full listing reserves it.
+constexpr std::size_t kRoomyNameLength = 31;
+// PF_WQ_WORKER: a kernel worker thread, whose name in /proc carries the work
+// it is doing at the moment it is read, changed without an event.
+constexpr std::uint32_t kWorkqueueWorkerFlag = 0x00000020;
+
+// Names that change without an event, so they are read at every snapshot.
+bool NameMayChangeSilently(const ProcStat& stat) {
+  return NameFromCommandLine(stat) ||
+         (IsKernelThread(stat.flags) && (stat.flags & kWorkqueueWorkerFlag) != 0);
+}
+
+}  // namespace
+
+ListingOptions ListingOptionsFromEnvironment() {
+  ListingOptions options;
+  const char* value = std::getenv(kListingVariable);
+  options.forceFull = value != nullptr && std::string_view(value) == kListingFull;
+  return options;
+}
+
+ProcessListing::ProcessListing(ProcReader& reader, ListingOptions options)
+    : reader_(reader), options_(options), feed_(options.receiveBuffer) {}
+
+ProcessListing::~ProcessListing() {
+  if (procFd_ >= 0) ::close(procFd_);
+}
+
+int ProcessListing::List(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
+  if (mode_ == Mode::kUndecided) {
+    // Subscribed before the first listing, so that no change falls between.
+    procFd_ = options_.forceFull ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    mode_ = procFd_ >= 0 && feed_.Start() ? Mode::kEvents : Mode::kFull;
+    if (mode_ == Mode::kFull && procFd_ >= 0) ::close(procFd_);
+    if (mode_ == Mode::kFull) procFd_ = -1;
+  }
+  if (mode_ == Mode::kFull) return reader_.ListProcesses(block, facts);
+  events_.clear();
+  if (!feed_.Drain(&events_) || !current_) return ListInFull(block, facts);
+  ApplyEvents();
+  Write(block, facts);
+  return 0;
+}
+
+int ProcessListing::ListInFull(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
+  ++fullListings_;
+  kept_.clear();
+  readRecheck_ = false;
+  const int error = reader_.ListProcesses(block, facts, this);
+  current_ = error == 0;
+  return error;
+}
+
+void ProcessListing::ApplyEvents() {
+  dirty_.clear();
+  ended_.clear();
+  for (const ProcEvent& event : events_) {
+    if (event.tgid == 0) continue;
+    dirty_.push_back(event.tgid);
+    // The leader's end: the rest of its group may linger without events.
+    if (event.kind == ProcEvent::Kind::kExit && event.pid == event.tgid) {
+      ended_.push_back(event.tgid);
+    }
+  }
+  std::sort(dirty_.begin(), dirty_.end());
+  dirty_.erase(std::unique(dirty_.begin(), dirty_.end()), dirty_.end());
+  std::sort(ended_.begin(), ended_.end());
+  again_.clear();
+  for (const auto& [pid, kept] : kept_) {
+    if ((kept.readAlways || kept.recheck) &&
+        !std::binary_search(dirty_.begin(), dirty_.end(), pid)) {
+      again_.push_back(pid);
+    }
+  }
+  for (const std::uint32_t pid : dirty_) {
+    const auto found = kept_.find(pid);
+    const bool recheck = std::binary_search(ended_.begin(), ended_.end(), pid) ||
+                         (found != kept_.end() && found->second.recheck);
+    Reread(pid, recheck);
+  }
+  for (const std::uint32_t pid : again_) Reread(pid, kept_.at(pid).recheck);
+}
+
+void ProcessListing::Reread(std::uint32_t pid, bool recheck) {
+  readFound_ = false;
+  readRecheck_ = recheck;
+  reader_.ReadProcess(procFd_, pid, this);
+  if (!readFound_) kept_.erase(pid);
+}
+
+void ProcessListing::Add(std::uint32_t pid, const ProcStat& stat, std::u16string_view name) {
+  // A full listing hands processes over by rising pid: each goes last.
+  const auto at = kept_.empty() || kept_.rbegin()->first < pid ? kept_.end() : kept_.find(pid);
+  Kept& kept = at != kept_.end() ? at->second : kept_.emplace_hint(at, pid, Kept{})->second;
+  kept.facts = FactsOf(pid, stat);
+  kept.name.assign(name);
+  kept.readAlways = NameMayChangeSilently(stat);
+  kept.recheck = readRecheck_;
+  readFound_ = true;
+}
+
+void ProcessListing::Write(PerfDataWriter* block, std::vector<ProcFacts>* facts) const {
+  facts->clear();
+  facts->reserve(kept_.size());
+  *block = PerfDataWriter(PerfDataWriter::BlockSize(kept_.size() + 2, kRoomyNameLength));
+  block->Add(0, u"Idle");
+  for (const auto& [pid, kept] : kept_) {
+    block->Add(pid, kept.name);
+    facts->push_back(kept.facts);
+  }
+  block->Add(0, u"_Total");
+}
+
+}  // namespace zw::posix
