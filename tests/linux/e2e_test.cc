@@ -109,9 +109,7 @@ class Workspace {
     fs::copy_file(ZW_BINARY, binary_, fs::copy_options::overwrite_existing);
     if (killScript.empty()) return;
     std::ofstream(dir_ / subdir / "kill") << "#!/bin/sh\n" << killScript;
-    fs::permissions(dir_ / subdir / "kill", fs::perms::owner_all | fs::perms::group_read |
-                                                fs::perms::group_exec | fs::perms::others_read |
-                                                fs::perms::others_exec);
+    chmod((dir_ / subdir / "kill").c_str(), 0755);
   }
 
   void WatchList(const std::string& text) { std::ofstream(dir_ / "ZEITWACHE.INI") << text; }
@@ -467,6 +465,32 @@ TEST_F(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
   EXPECT_EQ(Count(run.output, Line("Prozess nicht beendet: ", name, watched) + "\n"), 1u);
   EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos);
   EXPECT_EQ(ws.Reap(watched), -1) << "the stand-in kill ends nothing";
+}
+
+// A kill that others could have planted beside the tool is never run, even
+// where no other kill is found; the run says why and ends.
+TEST_F(EndToEndTermination, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
+  Workspace ws;
+  const fs::path marker = ws.dir() / "planted-kill-ran";
+  const std::string planted = "echo \"$@\" >> " + marker.string() + "\n";
+  ws.UseCopy("libexec/zeitwache", "unused", planted);
+  ws.UseCopy("bin", "zeitwache", planted);
+  chmod(ws.dir().c_str(), 0777);
+  const std::string name = UniqueName("zwplant");
+  const pid_t watched = Overdue(ws, name, ws.StartSleeper(name, 60));
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", "/nonexistent", 1);
+  const ToolRun run = ws.Run({}, std::chrono::seconds(20));
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_FALSE(fs::exists(marker)) << "a planted kill ran";
+  for (const char* kill : {"libexec/zeitwache/kill", "bin/kill"}) {
+    EXPECT_NE(run.errors.find("zeitwache: not starting untrusted " + (ws.dir() / kill).string() +
+                              ": " + ws.dir().string() + " is writable by group or others\n"),
+              std::string::npos)
+        << run.errors;
+  }
+  EXPECT_EQ(ws.Reap(watched), -1) << "the program was not signalled";
 }
 
 // An entry that names the watchdog itself is passed over, not obeyed.
