@@ -225,7 +225,7 @@ set -e
 
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
-head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run\]' ||
+head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run | --check\]' ||
   fail "--help printed: $(head -n 1 "$work/help")"
 version="$(dpkg-query -W -f='${Version}' zeitwache)"
 [ "$(/usr/bin/zeitwache --version)" = "zeitwache $version" ] ||
