@@ -109,7 +109,10 @@ void ProcessListing::Add(std::uint32_t pid, const ProcStat& stat, std::u16string
   kept.facts = FactsOf(pid, stat);
   kept.name.assign(name);
   kept.readAlways = NameMayChangeSilently(stat);
-  kept.recheck = readRecheck_;
+  // A group whose leader has ended (Z, with threads left) ends when its last
+  // thread does; the exit event of that thread may come before the group is
+  // gone from /proc, and no event follows: read it again until it is.
+  kept.recheck = readRecheck_ || stat.state == 'Z';
   readFound_ = true;
 }
 

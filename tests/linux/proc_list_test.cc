@@ -12,8 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -23,9 +25,10 @@ namespace zw::posix {
 namespace {
 
 constexpr int kChurn = 2000;
-// Other work on the machine may start or end a process between the two
-// listings compared; a real difference persists, such a race does not.
-constexpr int kAttempts = 20;
+// Other work on the machine (another test's churn among it) may start or
+// end a process between the two listings compared; a real difference
+// persists, such a race does not outlast this.
+constexpr auto kSettle = std::chrono::seconds(30);
 
 void* Linger(void*) {
   for (;;) ::pause();
@@ -81,6 +84,24 @@ std::vector<std::pair<std::uint32_t, std::uint64_t>> PidsAndStarts(
 
 class ProcListTest : public testing::LinuxPlatformTest {
  protected:
+  // The instances only one of two blocks holds, for the failure message.
+  static std::string Difference(const std::vector<std::uint8_t>& a,
+                                const std::vector<std::uint8_t>& b) {
+    const auto left = testing::ReadPerfInstances(a), right = testing::ReadPerfInstances(b);
+    std::string text;
+    for (const auto& [from, to, side] :
+         {std::tuple(&left, &right, " fed"), {&right, &left, " full"}}) {
+      for (const testing::PerfInstance& i : **from) {
+        const testing::PerfInstance* other = Find(**to, i.pid);
+        if (other == nullptr || other->name != i.name) {
+          text += std::string(side) + " " + std::to_string(i.pid) + "=" +
+                  std::string(i.name.begin(), i.name.end());
+        }
+      }
+    }
+    return text;
+  }
+
   // Churns while `listing` is fed, with a list taken every 500 processes,
   // then compares it with a fresh full listing.
   void ChurnAndCompare(ProcessListing* listing) {
@@ -127,15 +148,17 @@ class ProcListTest : public testing::LinuxPlatformTest {
     PerfDataWriter freshBlock;
     std::vector<ProcFacts> freshFacts;
     std::vector<std::uint8_t> fed, full;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (const auto deadline = std::chrono::steady_clock::now() + kSettle;;) {
       ASSERT_EQ(listing->List(&block, &facts), 0);
       ASSERT_EQ(fresh.ListProcesses(&freshBlock, &freshFacts), 0);
       fed = block.Finish();
       full = freshBlock.Finish();
       if (fed == full && PidsAndStarts(facts) == PidsAndStarts(freshFacts)) break;
+      if (std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(PidsAndStarts(facts), PidsAndStarts(freshFacts));
-    EXPECT_TRUE(fed == full) << "the names differ";
+    EXPECT_TRUE(fed == full) << "the names differ:" << Difference(fed, full);
     const auto instances = testing::ReadPerfInstances(fed);
     ASSERT_TRUE(instances);
     EXPECT_EQ(Find(*instances, static_cast<std::uint32_t>(survivors.back()))->name,
