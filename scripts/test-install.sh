@@ -44,6 +44,13 @@ installed_by_us=0
 # runs_as PID PROGRAM: true while PID runs PROGRAM. Checked before every
 # signal, since the number of an ended process may already be another's.
 runs_as() { [ "$(readlink "/proc/$1/exe" 2>/dev/null)" = "$2" ]; }
+
+# Reaps the throwaway; it must have ended by a signal. $1 names it.
+ended_by_signal() {
+  local status=0
+  wait "$throwaway_pid" || status=$?
+  [ "$status" -gt 128 ] || fail "$1 ended with $status, not by a signal"
+}
 cleanup() {
   for child in "${children[@]}"; do
     runs_as "${child%% *}" "${child#* }" && kill "${child%% *}" 2>/dev/null || true
@@ -177,11 +184,7 @@ grep -qx "/usr/libexec/zeitwache/kill .*, \"$throwaway_pid\"" <<<"$started_kills
 grep -vq '^/usr/libexec/zeitwache/kill ' <<<"$started_kills" &&
   fail "a kill other than /usr/libexec/zeitwache/kill was started"
 runs_as "$throwaway_pid" "$throwaway_program" && fail "the overdue process still runs"
-set +e
-wait "$throwaway_pid"
-status=$?
-set -e
-[ "$status" -gt 128 ] || fail "the overdue process ended with $status, not by a signal"
+ended_by_signal "the overdue process"
 
 step "as a user holding only CAP_KILL: another user's overdue program is ended"
 # Two user ids nobody has, neither in the user database nor among the
@@ -217,11 +220,7 @@ cat "$work/kout"
 grep -qF "Prozess beendet: $throwaway_name, $throwaway_pid " "$work/kout" ||
   fail "as user $watcher with CAP_KILL: no \"Prozess beendet\" line for $throwaway_name"
 runs_as "$throwaway_pid" "$throwaway_program" && fail "user $owner's overdue program still runs"
-set +e
-wait "$throwaway_pid"
-status=$?
-set -e
-[ "$status" -gt 128 ] || fail "user $owner's program ended with $status, not by a signal"
+ended_by_signal "user $owner's program"
 
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
