@@ -4,7 +4,6 @@
 
 #include "base/ascii.h"
 #include "enforce/marking.h"
-#include "base/ascii.h"
 #include "enforce/terminate.h"
 #include "inventory/inventory.h"
 
@@ -32,26 +31,9 @@ bool Matches(ProcessRecord& slot, const std::string& name, bool pattern) {
   return slot.name.starts_with(name);
 }
 
-// The companion's slot in the current snapshot, when it is to be ended with
-// `slot`: not the same process, not already being ended, not passed over.
-const ProcessRecord* CompanionToEnd(RunState& state, const ProcessRecord& slot) {
-  const Inventory& inventory = state.inventory;
-  const std::uint32_t companion = inventory.companionPid;
-  if (companion == 0 || companion == slot.pid) return nullptr;
-  const std::size_t count =
-      std::min<std::size_t>(inventory.processCount, inventory.processTable.size());
-  for (std::size_t k = count; k-- > 0;) {
-    const ProcessRecord& candidate = inventory.processTable[k];
-    if (candidate.pid != companion || candidate.name != kCompanionName) continue;
-    if (IsBeingTerminated(state, candidate)) return nullptr;
-    return WhyPassOver(state, candidate) == PassOver::kNone ? &candidate : nullptr;
-  }
-  return nullptr;
-}
-
 void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_t error) {
   Print(state.output, "CreateProcess failed with %d\n", AsSigned(error));
-  Print(state.output, "Prozess nicht beendet: %s, %d\n", slot.name.c_str(), AsSigned(slot.pid));
+  ReportNotEnded(state, slot.name, slot.pid);
 }
 
 void Terminate(RunState& state, const ProcessRecord& slot) {
@@ -78,12 +60,27 @@ void PauseAfterTermination(RunState& state) {
   state.platform.Sleep(kAfterTerminationMs);
 }
 
+}  // namespace
+
+const ProcessRecord* CompanionToEnd(RunState& state, const ProcessRecord& slot) {
+  const Inventory& inventory = state.inventory;
+  const std::uint32_t companion = inventory.companionPid;
+  if (companion == 0 || companion == slot.pid) return nullptr;
+  const std::size_t count =
+      std::min<std::size_t>(inventory.processCount, inventory.processTable.size());
+  for (std::size_t k = count; k-- > 0;) {
+    const ProcessRecord& candidate = inventory.processTable[k];
+    if (candidate.pid != companion || candidate.name != kCompanionName) continue;
+    if (IsBeingTerminated(state, candidate)) return nullptr;
+    return WhyPassOver(state, candidate) == PassOver::kNone ? &candidate : nullptr;
+  }
+  return nullptr;
+}
+
 void PrintFound(RunState& state, const ProcessRecord& slot) {
   Print(state.output, "Prozess gefunden %s, %d (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
         AsSigned(slot.pid), AsLong(slot.runTime));
 }
-
-}  // namespace
 
 void SurveyProcesses(RunState& state, std::string& name) {
   Platform& platform = state.platform;
@@ -101,21 +98,34 @@ void SurveyProcesses(RunState& state, std::string& name) {
   MeasureRunTimes(platform, inventory);
 }
 
-ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver) {
+std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& name,
+                                                std::uint32_t from, bool tellPassedOver) {
   Inventory& inventory = state.inventory;
   UpperCaseInPlace(name);
   const bool pattern = IsPattern(name);
-  for (std::uint32_t i = 0; i < inventory.processCount; ++i) {
+  bool firstMatch = from == 0;
+  for (std::uint32_t i = from; i < inventory.processCount; ++i) {
     ProcessRecord& slot = inventory.processTable[i];
     if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
     if (!Matches(slot, name, pattern)) continue;
     const PassOver reason = WhyPassOver(state, slot);
-    if (reason == PassOver::kNone) return &slot;
+    if (reason == PassOver::kNone) return i;
+    // An entry that names the idle or summary entry first (the empty name,
+    // "*", a prefix of IDLE) names no program: passing over would widen it
+    // to whatever process follows.
+    if (reason == PassOver::kNoProcess && firstMatch) return std::nullopt;
+    firstMatch = false;
     if (tellPassedOver) {
       Print(state.output, "Prozess uebergangen: %s, %d (%s)\n", slot.name.c_str(),
             AsSigned(slot.pid), DescribePassOver(reason));
     }
   }
+  return std::nullopt;
+}
+
+ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver) {
+  const std::optional<std::uint32_t> found = NextWatchedProcess(state, name, 0, tellPassedOver);
+  if (found) return &state.inventory.processTable[*found];
   state.listingDone = 1;
   return nullptr;
 }
@@ -147,24 +157,6 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
   Terminate(state, *slot);
   PauseAfterTermination(state);
   return CheckResult::kHandled;
-}
-
-void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
-  SurveyProcesses(state, name);
-  const ProcessRecord* slot = FindWatchedProcess(state, name, true);
-  if (slot == nullptr) {
-    Print(state.output, "Kein Prozess gefunden\n");
-    return;
-  }
-  PrintFound(state, *slot);
-  if (Decide(*slot, limit) == Verdict::kWait) {
-    Print(state.output, "Wuerde warten\n");
-    return;
-  }
-  Print(state.output, "Wuerde beenden: %s, %d\n", slot->name.c_str(), AsSigned(slot->pid));
-  if (const ProcessRecord* companion = CompanionToEnd(state, *slot)) {
-    Print(state.output, "Wuerde mitbeenden: %s, %d\n", kCompanionName, AsSigned(companion->pid));
-  }
 }
 
 }  // namespace zw

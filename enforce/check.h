@@ -1,7 +1,8 @@
 // The check of one watch entry: find its first running process, wait for it
 // while it is within its limit, terminate it (and the companion) when not.
-// The check and the dry run share every step up to the decision, so a dry
-// run can never tell another story than the real check would act out.
+// The check and the dry run (dry_run.h) share every step up to the
+// decision, so a dry run can never tell another story than the real check
+// would act out.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +30,6 @@ enum class CheckResult : int {
 /// kill could not end is passed over for the rest of the run.
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
 
-/// Tells what CheckWatchEntry would do now with the entry, acting on nothing:
-/// "Kein Prozess gefunden", or the matching process and "Wuerde warten" or
-/// "Wuerde beenden" (with "Wuerde mitbeenden" for a companion other than that
-/// process). Takes the same snapshot and run times as the check; starts no
-/// command and never pauses.
-void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit);
-
 // The steps of the check, in order.
 
 /// Refreshes the inventory for one entry: a fresh snapshot, the window
@@ -43,12 +37,26 @@ void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit)
 /// the system. `name` is upper-cased in place.
 void SurveyProcesses(RunState& state, std::string& name);
 
-/// The first slot of the current snapshot that matches the surveyed entry
-/// (its name upper-cased) and is not passed over (see WhyPassOver), or
-/// nullptr after setting `listingDone`. In verbose mode, while `listingDone`
-/// is 0, prints a listing line for every slot it visits; with
+/// The index of the first slot from `from` on that matches the surveyed
+/// entry (its name upper-cased) and is not passed over (see WhyPassOver).
+/// When the first slot that matches at all is the idle or summary entry,
+/// the entry names no program and finds nothing. In verbose mode, while
+/// `listingDone` is 0, prints a listing line for every slot it visits; with
 /// `tellPassedOver`, a line for every match it passes over and why.
+std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& name,
+                                                std::uint32_t from, bool tellPassedOver);
+
+/// NextWatchedProcess from the first slot, or nullptr after setting
+/// `listingDone`.
 ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver);
+
+/// The companion's slot in the current snapshot, when it is to be ended
+/// with `slot`: not the same process, not already being ended, not passed
+/// over.
+const ProcessRecord* CompanionToEnd(RunState& state, const ProcessRecord& slot);
+
+/// "Prozess gefunden" for the slot.
+void PrintFound(RunState& state, const ProcessRecord& slot);
 
 enum class Verdict { kWait, kTerminate };
 

@@ -42,10 +42,6 @@ const ProcessRecord* FindInSnapshot(const RunState& state, const Termination& te
   return nullptr;
 }
 
-void ReportNotEnded(RunState& state, const std::string& name, std::uint32_t pid) {
-  Print(state.output, "Prozess nicht beendet: %s, %d\n", name.c_str(), AsSigned(pid));
-}
-
 // Starts the command line with the target's identity in the environment it
 // inherits, and only there: the variable is removed again at once.
 bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInformation* info,
@@ -65,6 +61,11 @@ bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInfor
 }
 
 }  // namespace
+
+void ReportNotEnded(RunState& state, const std::string& name, std::uint32_t pid) {
+  Print(state.output, "Prozess nicht beendet: %s, %d\n", name.c_str(), AsSigned(pid));
+  state.terminations.anyNotEnded = true;
+}
 
 PassOver WhyPassOver(const RunState& state, const ProcessRecord& slot) {
   if (slot.pid == 0 || slot.pid == kPseudoPid) return PassOver::kNoProcess;

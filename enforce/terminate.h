@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "state/run_state.h"
 
@@ -26,6 +27,10 @@ enum class PassOver {
 };
 
 PassOver WhyPassOver(const RunState& state, const ProcessRecord& slot);
+
+/// Says "Prozess nicht beendet" for the process, which the run's exit code
+/// then tells too.
+void ReportNotEnded(RunState& state, const std::string& name, std::uint32_t pid);
 
 /// The reason as the dry run and the trace give it.
 const char* DescribePassOver(PassOver reason);

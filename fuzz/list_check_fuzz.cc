@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_check.h"
 #include "base/ascii.h"
+#include "fuzz/fuzz_check.h"
 #include "platform/common/profile_reader.h"
+#include "run/limit.h"
 #include "run/list_check.h"
 
 using zw::fuzz::Require;
@@ -25,7 +26,7 @@ std::vector<zw::WatchEntry> ReadEntries(std::string_view text, unsigned most) {
     entry.limitChars =
         zw::ReadProfileString(text, "PGM", zw::EntryKey("AKT", n), "000000", limit, sizeof limit);
     entry.name = name;
-    entry.limit = std::strtol(limit, nullptr, 10);
+    entry.limit = zw::ParseLimit(limit).seconds;
     entries.push_back(entry);
     if (zw::EndsList(entry, n)) break;
   }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/win32_errors.h"
@@ -210,6 +211,13 @@ class Platform {
   virtual bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                               std::uint32_t creationFlags, const StartupInfo& startupInfo,
                               ProcessInformation* processInformation) = 0;
+
+  /// The program CreateProcessA would start for the bare command `name`
+  /// (no application name), found as it finds it, and prints nothing. `*own`
+  /// tells whether it is the one installed with this program (in its own
+  /// place) rather than one found on the search path. Empty when none would
+  /// be started.
+  virtual std::string FindCommandProgram(const char* name, bool* own) = 0;
 
   /// Exit code of `process` into `*exitCode`, kStillActive while it runs.
   /// false on failure (and on Linux for any process this one did not start).

@@ -7,12 +7,12 @@
 
 #include "base/ascii.h"
 #include "platform/common/profile_reader.h"
+#include "run/entry_findings.h"
 #include "run/run.h"
 
 namespace zw {
 namespace {
 
-constexpr std::size_t kShownValueLength = 64;
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 
 bool IsBroadOrOther(Trustee trustee) {
@@ -20,35 +20,9 @@ bool IsBroadOrOther(Trustee trustee) {
          trustee != Trustee::kCurrentUser && trustee != Trustee::kUnclassified;
 }
 
-// printf into a std::string, for findings assembled before they are printed.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-std::string
-Format(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  char small[512];
-  const int needed = std::vsnprintf(small, sizeof small, format, args);
-  va_end(args);
-  if (needed < 0) return {};
-  return std::string(small,
-                     std::min<std::size_t>(static_cast<std::size_t>(needed), sizeof small - 1));
-}
-
 // A line number for printf: a list of at most kListSizeLimit bytes has
 // fewer lines than an unsigned holds.
 unsigned LineNumber(std::size_t line) { return static_cast<unsigned>(line); }
-
-// A value as a finding shows it: at most kShownValueLength bytes.
-std::string Shown(std::string_view value) {
-  if (value.size() <= kShownValueLength) return std::string(value);
-  return std::string(value.substr(0, kShownValueLength)) + "...";
-}
-
-bool AllDigits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // Bytes from 0x80 up that all form well-made UTF-8 sequences, as an editor
 // saving UTF-8 writes them; text in a single-byte code page rarely does.
@@ -88,11 +62,6 @@ std::vector<std::size_t> Utf8Lines(std::string_view text) {
   return lines;
 }
 
-struct KeyLine {
-  std::optional<std::string_view> value;
-  std::size_t line = 0;
-};
-
 // The first [PGM] section's keys, upper-cased, each with its first line;
 // duplicate keys and sections are reported on the way.
 std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items,
@@ -123,40 +92,6 @@ std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items
     }
   }
   return keys;
-}
-
-void EntryFindings(const std::map<std::string, KeyLine>& keys, std::span<const WatchEntry> entries,
-                   std::vector<std::string>& findings) {
-  for (unsigned n = 1; n <= entries.size(); ++n) {
-    const WatchEntry& entry = entries[n - 1];
-    const auto pgm = keys.find(EntryKey("PGM", n));
-    const auto akt = keys.find(EntryKey("AKT", n));
-    const std::optional<std::string_view> name =
-        pgm == keys.end() ? std::nullopt : pgm->second.value;
-    const std::optional<std::string_view> limit =
-        akt == keys.end() ? std::nullopt : akt->second.value;
-    const auto used = static_cast<std::uint32_t>(entry.limit);
-    if (limit && !limit->empty() && !AllDigits(*limit)) {
-      findings.push_back(Format("AKT%03u=%s ist keine Zahl von Sekunden; ein Lauf nimmt %u", n,
-                                Shown(*limit).c_str(), used));
-    } else if (limit && limit->size() > kLimitChars) {
-      findings.push_back(Format("AKT%03u=%s hat mehr als %u Ziffern; ein Lauf nimmt %u", n,
-                                Shown(*limit).c_str(), kLimitChars, used));
-    }
-    if (entry.limit != 0) {
-      if (name && name->empty()) {
-        findings.push_back(
-            Format("PGM%03u ist leer; passt auf den ersten Prozess und wartet fuer immer", n));
-      } else if (!name) {
-        findings.push_back(Format("PGM%03u fehlt; ein Lauf sucht ein Programm namens none", n));
-      }
-    } else if (name && !name->empty() && !(limit && AllDigits(*limit))) {
-      // A limit of 0 written as digits ends the list on purpose.
-      findings.push_back(Format(
-          "PGM%03u=%s wird nicht ueberwacht: AKT%03u fehlt oder ergibt 0; die Liste endet hier", n,
-          Shown(*name).c_str(), n));
-    }
-  }
 }
 
 // The directory part of `path`; the root keeps its separator.
@@ -314,6 +249,7 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
     return kExitCheckNoList;
   }
   std::vector<WatchEntry> entries;
+  std::vector<std::string> surveyed;
   for (unsigned n = 1;; ++n) {
     entries.push_back(ReadEntry(state.platform, *path, n));
     const WatchEntry& entry = entries.back();
@@ -321,10 +257,13 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
       const bool pattern = entry.name.find_first_of("*?") != std::string::npos;
       Print(out, "Eintrag %03u: %s %s, Grenze %u Sekunden\n", n, pattern ? "Muster" : "Name",
             entry.name.c_str(), static_cast<std::uint32_t>(entry.limit));
+      SurveyEntry(state, entry, n, surveyed);
     }
     if (EndsList(entry, n)) break;
   }
+  KillFindings(state, surveyed);
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
+  for (const std::string& text : surveyed) finding(text);
   if (privileged) {
     const Exposure exposure = ExposureOf(state.platform, *path);
     for (const std::string& object : exposure.writable) {

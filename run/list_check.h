@@ -43,8 +43,9 @@ bool WritableByOthers(const SecurityInfo& info);
 std::vector<std::string> ListTextFindings(std::string_view text,
                                           std::span<const WatchEntry> entries);
 
-/// "--check": prints every entry a run watches and every finding, touching
-/// no process. kExitCheckNoList when there is no list to read,
+/// "--check": prints every entry a run watches with the running processes
+/// it matches now, the kill a run would start, and every finding; reads the
+/// process list and touches no process. kExitCheckNoList when there is no list to read,
 /// kExitCheckFindings with findings, else kExitCheckClean. `privileged`:
 /// the debug privilege is held, so a list open to others is a finding.
 int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "enforce/check.h"
+#include "enforce/dry_run.h"
 #include "run/list_check.h"
 #include "run/watch_list.h"
 
@@ -19,32 +21,25 @@ constexpr std::uint32_t kPathBufferSize = 260;
 constexpr std::string_view kVersionText = "zeitwache " ZW_VERSION "\n";
 
 constexpr std::string_view kShortUsage =
-    "Usage: zeitwache [/D] [--dry-run | --check]\n"
+    "Usage: zeitwache [/D] [--dry-run | --check [FILE]]\n"
     "       zeitwache --help | --version\n";
 
 // Follows kShortUsage in the help text.
 constexpr std::string_view kUsageText =
     "Watches the programs listed in ZEITWACHE.INI in the current directory and\n"
-    "terminates those that run longer than their limit; exits with 100 when none\n"
-    "of them runs any more.\n"
-    "  /D, -D      detailed trace\n"
-    "  --dry-run   show what a run would do now; terminate nothing, exit 0\n"
-    "  --check     check the watch list; terminate nothing; exit 0 when sound,\n"
-    "              1 with findings, 2 without a readable list\n"
-    "  --help      this text (also -h, -? and /?)\n"
-    "  --version   name and version\n";
-
-bool IsVerboseSwitch(std::string_view arg) {
-  return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') && (arg[1] == 'D' || arg[1] == 'd');
-}
-
-Mode ModeOf(std::string_view arg) {
-  if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "/?") return Mode::kHelp;
-  if (arg == "--version") return Mode::kVersion;
-  if (arg == "--dry-run") return Mode::kDryRun;
-  if (arg == "--check") return Mode::kCheck;
-  return Mode::kWatch;
-}
+    "terminates those that run longer than their limit.\n"
+    "  /D, -D          detailed trace\n"
+    "  --dry-run       show what a run would do now; terminate nothing, exit 0\n"
+    "  --check [FILE]  check the watch list FILE (default: the current\n"
+    "                  directory's); terminate nothing; exit 0 when sound,\n"
+    "                  1 with findings, 2 without a readable list\n"
+    "  --help          this text (also -h, -? and /?)\n"
+    "  --version       name and version\n"
+    "Each long option may also be written /NAME in any letter case; -NAME and\n"
+    "NAME are refused.\n"
+    "Exit status of a run: 100 when no watched program is left running that it\n"
+    "could end; 101 when at least one overdue process could not be ended;\n"
+    "2 for a refused command line; 128+N when ended by signal N.\n";
 
 void PrintCheckTrace(RunState& state, const WatchEntry& entry) {
   Print(state.output, "Pruefe %s (MaxRunTime = %d)\n", entry.name.c_str(),
@@ -56,22 +51,6 @@ void PrintSummary(RunState& state) {
 }
 
 }  // namespace
-
-CommandLine ParseCommandLine(std::span<const std::string_view> args) {
-  CommandLine commandLine;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (IsVerboseSwitch(arg)) commandLine.verbose = 1;
-    Mode mode = ModeOf(arg);
-    // A misspelt option must not become a run; the program name is no option.
-    if (i > 0 && mode == Mode::kWatch && arg.size() > 2 && arg.starts_with("--")) {
-      mode = Mode::kUnknownOption;
-      if (commandLine.unknownOption.empty()) commandLine.unknownOption = arg;
-    }
-    commandLine.mode = std::max(commandLine.mode, mode);
-  }
-  return commandLine;
-}
 
 int EnableDebugPrivilege(RunState& state) {
   Platform& platform = state.platform;
@@ -113,6 +92,23 @@ std::optional<std::string> WatchListPath(Platform& platform) {
   return path;
 }
 
+std::optional<std::string> GivenListPath(Platform& platform, const std::string& file) {
+  const char separator = platform.PathSeparator();
+  const bool absolute = file.starts_with(separator) || file.starts_with('/') ||
+                        (separator == '\\' && file.size() > 1 && file[1] == ':');
+  if (absolute) return file;
+  std::vector<char> directory(kPathBufferSize);
+  std::uint32_t length = platform.GetCurrentDirectoryA(kPathBufferSize, directory.data());
+  if (length >= kPathBufferSize) {
+    directory.resize(length);
+    length = platform.GetCurrentDirectoryA(length, directory.data());
+  }
+  // A relative name is never handed on: the profile reader of Windows would
+  // look for it in the system's directory.
+  if (length == 0 || length >= directory.size()) return std::nullopt;
+  return std::string(directory.data(), length) + separator + file;
+}
+
 int RunWatchList(RunState& state, const std::optional<std::string>& path) {
   unsigned n = 0;
   while (path) {
@@ -126,15 +122,18 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     if (EndsList(entry, n)) break;
   }
   PrintSummary(state);
-  return kExitCode;
+  return state.terminations.anyNotEnded ? kExitCodeNotEnded : kExitCode;
 }
 
 int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
+  bool own = false;
+  TellKillCommand(state, &own);
+  DryRunNotes notes;
   for (unsigned n = 1; path; ++n) {
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
       PrintCheckTrace(state, entry);
-      DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit));
+      DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit), notes);
     }
     if (EndsList(entry, n)) break;
   }
@@ -146,8 +145,7 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
          Output& errors) {
   const CommandLine commandLine = ParseCommandLine(args);
   if (commandLine.mode == Mode::kUnknownOption) {
-    // Cut, so that a huge argument cannot flood the log.
-    Print(errors, "zeitwache: unknown option %.64s\n", commandLine.unknownOption.c_str());
+    Print(errors, "zeitwache: %s\n", commandLine.refusal.c_str());
     errors.Write(kShortUsage);
     return kExitCodeUsage;
   }
@@ -170,8 +168,12 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   // A dry run should see what the watch run sees; the privilege only widens
   // what can be measured.
   const int privileged = EnableDebugPrivilege(state);
+  if (commandLine.mode == Mode::kCheck) {
+    const std::optional<std::string>& file = commandLine.checkFile;
+    return CheckWatchList(state, file ? GivenListPath(platform, *file) : WatchListPath(platform),
+                          privileged == 1);
+  }
   const std::optional<std::string> path = WatchListPath(platform);
-  if (commandLine.mode == Mode::kCheck) return CheckWatchList(state, path, privileged == 1);
   NoteListProblems(state, path, privileged == 1);
   return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
 }

@@ -11,8 +11,13 @@
 
 namespace zw {
 
-/// Exit code of every normal run.
+/// Exit code of a run that leaves no watched program running that it could
+/// end.
 inline constexpr int kExitCode = 100;
+
+/// Exit code of a run that finished, but could not end at least one overdue
+/// process ("Prozess nicht beendet").
+inline constexpr int kExitCodeNotEnded = 101;
 
 /// Exit code of help, version and the dry run, which terminate nothing.
 inline constexpr int kExitCodeNoRun = 0;
@@ -38,7 +43,8 @@ enum class Mode {
   kVersion,
   /// "--help", "-h", "-?" or "/?": the usage text.
   kHelp,
-  /// A long option the tool does not know: refused, nothing done.
+  /// A long option the tool does not know, or one of its own in a spelling
+  /// it does not take: refused, nothing done.
   kUnknownOption,
 };
 
@@ -46,8 +52,11 @@ struct CommandLine {
   /// 1 when the trace is asked for ("/D" or "-D" in either case).
   int verbose = 0;
   Mode mode = Mode::kWatch;
-  /// The first unknown long option, with kUnknownOption.
-  std::string unknownOption;
+  /// Why the command line is refused, with kUnknownOption: "unknown option
+  /// --dryrun".
+  std::string refusal;
+  /// The list "--check" is to read instead of the current directory's.
+  std::optional<std::string> checkFile;
 };
 
 /// The whole program: parses `args` (argv[0] included). Help and version are
@@ -58,14 +67,15 @@ struct CommandLine {
 int Main(std::span<const std::string_view> args, Platform& platform, Output& output,
          Output& errors);
 
-/// Examines every argument, the program name included, compared whole:
-/// "/D" and "-D" in either case switch on the trace; "--help", "-h", "-?",
-/// "/?", "--version", "--check" and "--dry-run" exactly as written choose
-/// the mode. Any other argument after the program name that starts with
-/// "--" and has more after it is an unknown long option and refuses the
-/// command line; a bare "--" and every other argument are ignored, and
-/// arguments after "--" are examined like any other. Arguments of any
-/// length are safe.
+/// Examines every argument: "/D" and "-D" in either case switch on the
+/// trace, the program name included. Each long option (help, version,
+/// check, dry-run) is taken as "--name" exactly as written or "/name" in
+/// any letter case; "-name" and a bare "name" of one of them, in any case,
+/// and any other argument that starts with "--" and has more after it,
+/// refuse the command line. "-h", "-?" and "/?" ask for help. "--check" takes
+/// the next argument as the list to check unless it is one of the tool's own.
+/// A bare "--" and every other argument are ignored. Arguments of any length
+/// are safe.
 CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
 /// Enables the debug privilege on the own token. 1 when enabled, else 0 after
@@ -77,9 +87,14 @@ int EnableDebugPrivilege(RunState& state);
 /// no watch list is read at all.
 std::optional<std::string> WatchListPath(Platform& platform);
 
+/// The path of the list `file` given to "--check": as it is when absolute,
+/// else in the current directory; nullopt when that cannot be read.
+std::optional<std::string> GivenListPath(Platform& platform, const std::string& file);
+
 /// Visits the entries in number order, starting again at the first after
 /// every entry that found a running process, until one pass finds none;
-/// prints the process count and returns kExitCode.
+/// prints the process count and returns kExitCode, or kExitCodeNotEnded
+/// when a process could not be ended.
 int RunWatchList(RunState& state, const std::optional<std::string>& path);
 
 /// Visits every entry once, in number order up to the end of the list as the

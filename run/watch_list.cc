@@ -1,16 +1,13 @@
 #include "run/watch_list.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "run/limit.h"
 
 namespace zw {
 namespace {
 
 constexpr std::uint32_t kNameBufferSize = 256;
-
-// What atol gives for the buffer: blanks skipped, a sign, then digits up to
-// the first other character; 0 without digits.
-long ConvertLimit(const char* text) { return std::strtol(text, nullptr, 10); }
 
 }  // namespace
 
@@ -31,7 +28,7 @@ WatchEntry ReadEntry(Platform& platform, const std::string& path, unsigned n) {
   name[sizeof name - 1] = '\0';
   limit[sizeof limit - 1] = '\0';
   entry.name = name;
-  entry.limit = ConvertLimit(limit);
+  entry.limit = ParseLimit(limit).seconds;
   return entry;
 }
 

@@ -15,15 +15,14 @@ inline constexpr const char* kWatchListSection = "PGM";
 /// Key names are built for at most four-digit entry numbers.
 inline constexpr unsigned kLastEntry = 9999;
 
-/// Characters of a limit that are read; a longer value is read as its first
-/// ones.
-inline constexpr std::uint32_t kLimitChars = 6;
+/// Characters of a limit that are read: room for any value ParseLimit
+/// reads as meant, with blanks around.
+inline constexpr std::uint32_t kLimitChars = 63;
 
 struct WatchEntry {
   /// PGMnnn, or "none" when the key is missing.
   std::string name;
-  /// AKTnnn as atol converts its first kLimitChars characters; 0 when
-  /// missing.
+  /// AKTnnn as ParseLimit reads it; 0 when missing.
   long limit = 0;
   /// Characters of AKTnnn read; 0 when missing or empty.
   std::uint32_t limitChars = 0;

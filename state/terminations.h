@@ -34,6 +34,8 @@ struct Terminations {
   /// Processes a command could not end (or none could be started for):
   /// passed over for the rest of the run.
   std::vector<TargetIdentity> failed;
+  /// Whether the run has said of any process that it was not ended.
+  bool anyNotEnded = false;
 };
 
 }  // namespace zw

@@ -34,7 +34,11 @@ TEST(Check, MatchesTheFirstProcessWhoseNameBeginsWithTheEntry) {
       {"NOTEPAD.EXE.OLD", -1},  // longer than the process name
       {"EXPLORER.EXE", 60},
       {"XYZ", -1},
-      {"", 10},  // the empty name matches the first slot that names a process
+      // Matching the idle entry first, these name no program and find nothing.
+      {"", -1},
+      {"I", -1},
+      {"idle", -1},
+      {"S", 10},
   };
   for (const PrefixCase& c : cases) {
     SCOPED_TRACE(c.entry);

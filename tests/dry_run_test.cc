@@ -27,6 +27,8 @@ void ExpectNothingDone(const ScriptedPlatform& platform, std::int64_t startMs) {
 
 // Every entry once, in number order up to the end of the list, although the
 // first one finds a process; the watch run would start again at entry 1.
+// Within an entry, every process a run would end, in the order it takes
+// them, up to the one it would wait for; the companion goes with the first.
 // A privilege failure comes after the first line, as in any run.
 TEST(DryRun, VisitsEveryEntryOnceAndTellsWhatARunWouldDo) {
   ScriptedRun run;
@@ -35,7 +37,8 @@ TEST(DryRun, VisitsEveryEntryOnceAndTellsWhatARunWouldDo) {
       "[PGM]\nPGM001=APP\nAKT001=60\nPGM002=report\nAKT002=600\nPGM003=GONE\nAKT003=10\n"
       "PGM004=APP\nAKT004=0\nPGM005=APP\nAKT005=60\n");
   p.snapshots = {
-      {Framed({Proc(p, 9, u"sammler", 5), Proc(p, 7, u"app", 120), Proc(p, 8, u"report", 30)}),
+      {Framed({Proc(p, 9, u"sammler", 5), Proc(p, 7, u"app", 120), Proc(p, 8, u"report", 30),
+               Proc(p, 12, u"app", 200), Proc(p, 15, u"app", 3), Proc(p, 16, u"app", 900)}),
        {}}};
   p.failures[ScriptedOp::kOpenProcessToken] = 5;
   const std::int64_t start = p.nowMs;
@@ -43,24 +46,33 @@ TEST(DryRun, VisitsEveryEntryOnceAndTellsWhatARunWouldDo) {
   EXPECT_EQ(run.output.text(),
             "Probelauf: es wird nichts beendet\n"
             "OpenProcessToken failed with 5\n"
+            "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
             "Pruefe APP (MaxRunTime = 60)\n"
             "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\n"
             "Wuerde beenden: APP.EXE, 7\n"
             "Wuerde mitbeenden: SAMMLER.EXE, 9\n"
+            "Prozess gefunden APP.EXE, 12 (Laufzeit= 200 Sekunden)\n"
+            "Wuerde beenden: APP.EXE, 12\n"
+            "Prozess gefunden APP.EXE, 15 (Laufzeit= 3 Sekunden)\n"
+            "Wuerde warten\n"
+            "Weitere Eintraege erst nach dem Warten auf APP.EXE, 15 (noch 57 Sekunden)\n"
             "Pruefe report (MaxRunTime = 600)\n"
             "Prozess gefunden REPORT.EXE, 8 (Laufzeit= 30 Sekunden)\n"
             "Wuerde warten\n"
             "Pruefe GONE (MaxRunTime = 10)\n"
             "Kein Prozess gefunden\n"
-            "Anzahl Prozesse 5\n");
+            "Anzahl Prozesse 8\n");
   EXPECT_EQ(p.profileKeys, (std::vector<std::string>{"PGM001", "AKT001", "PGM002", "AKT002",
                                                      "PGM003", "AKT003", "PGM004", "AKT004"}));
   EXPECT_EQ(p.perfQueries, 3);
   ExpectNothingDone(p, start);
 
   ScriptedRun empty;
+  empty.platform.commandProgram = "";
   EXPECT_EQ(DryRun(empty), 0);
-  EXPECT_EQ(empty.output.text(), "Probelauf: es wird nichts beendet\nAnzahl Prozesse 0\n");
+  EXPECT_EQ(empty.output.text(),
+            "Probelauf: es wird nichts beendet\n"
+            "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\nAnzahl Prozesse 0\n");
   EXPECT_NE(empty.errors.text().find("no watch list"), std::string::npos);
 }
 
@@ -87,7 +99,8 @@ TEST(DryRun, AgreesWithTheCheck) {
       {"app",
        "121",
        Framed({Proc(clock, 7, u"app", 120)}),
-       "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\nWuerde warten\n",
+       "Prozess gefunden APP.EXE, 7 (Laufzeit= 120 Sekunden)\nWuerde warten\n"
+       "Weitere Eintraege erst nach dem Warten auf APP.EXE, 7 (noch 1 Sekunden)\n",
        {}},
       // The companion is terminated once when it is the overdue process.
       {"SAMMLER",
@@ -106,7 +119,8 @@ TEST(DryRun, AgreesWithTheCheck) {
       {"*REPORT*",
        "60",
        Framed({Unopenable(Proc(clock, 20, u"monatsreport", 100))}),
-       "Prozess gefunden MONATSREPORT.EXE, 20 (Laufzeit= 0 Sekunden)\nWuerde warten\n",
+       "Prozess gefunden MONATSREPORT.EXE, 20 (Laufzeit= 0 Sekunden)\nWuerde warten\n"
+       "Weitere Eintraege erst nach dem Warten auf MONATSREPORT.EXE, 20 (noch 60 Sekunden)\n",
        {}},
   };
   for (const Case& c : cases) {
@@ -117,8 +131,9 @@ TEST(DryRun, AgreesWithTheCheck) {
     const std::int64_t start = dry.platform.nowMs;
     EXPECT_EQ(DryRun(dry), 0);
     EXPECT_EQ(dry.output.text(),
-              "Probelauf: es wird nichts beendet\nPruefe " + c.entry + " (MaxRunTime = " + c.limit +
-                  ")\n" + c.told + "Anzahl Prozesse " + std::to_string(c.processes.size()) + "\n");
+              "Probelauf: es wird nichts beendet\nBeenden mit: C:\\ZEITWACHE\\kill.exe\nPruefe " +
+                  c.entry + " (MaxRunTime = " + c.limit + ")\n" + c.told + "Anzahl Prozesse " +
+                  std::to_string(c.processes.size()) + "\n");
     ExpectNothingDone(dry.platform, start);
 
     ScriptedRun real;

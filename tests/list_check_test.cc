@@ -7,7 +7,9 @@
 namespace zw {
 namespace {
 
+using testing::Framed;
 using testing::kWatchListPath;
+using testing::Proc;
 using testing::ScriptedRun;
 
 constexpr const char* kHead =
@@ -19,6 +21,15 @@ const SecurityInfo kOthersDenied{true,
                                   {true, Trustee::kEveryone, kFileWriteData},
                                   {true, Trustee::kUnclassified, kGenericAll}}};
 
+// Idle, the system's own two, the watchdog and one program of 10 s.
+std::vector<ScriptedProcess> SurveyedProcesses() {
+  const ScriptedPlatform p;
+  ScriptedProcess init = Proc(p, 1, u"init", 900);
+  ScriptedProcess kthreadd = Proc(p, 2, u"kthreadd", 900);
+  init.critical = kthreadd.critical = true;
+  return Framed({init, kthreadd, Proc(p, 4242, u"zeitwache", 5), Proc(p, 50, u"cron", 10)});
+}
+
 TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
   const struct {
     std::optional<std::string> list;  // nullopt: no file
@@ -28,12 +39,15 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
     int exitCode;
     std::string report;  // after the head, or all of it when there is no list
     std::string note;    // what a run writes to standard error
+    std::vector<ScriptedProcess> processes = {};
+    std::optional<std::string> kill = std::nullopt;  // a kill not the program's own
   } cases[] = {
       // clang-format off
       {"[PGM]\nPGM001=APP\nAKT001=60\nPGM002=*rep?\nAKT002=\"600\"\nAKT003=0\n", 0, true,
        {{"C:\\WATCH", kOthersDenied}}, 0,
-       "Eintrag 001: Name APP, Grenze 60 Sekunden\nEintrag 002: Muster *rep?, Grenze 600 Sekunden\n"
-       "Anzahl Befunde 0\n", ""},
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 002: Muster *rep?, Grenze 600 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n", ""},
       {std::nullopt, 0, true, {}, 2,
        "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n"
        "Befund: keine Liste ZEITWACHE.INI in C:\\WATCH\nAnzahl Befunde 1\n",
@@ -43,42 +57,81 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Befund: Liste C:\\WATCH\\ZEITWACHE.INI nicht lesbar (Fehler 5)\nAnzahl Befunde 1\n",
        "zeitwache: watch list C:\\WATCH\\ZEITWACHE.INI cannot be read (error 5); nothing is watched\n"},
       {"[PGM]\n;PGM001=APP\n;AKT001=60\n", 0, true, {}, 1,
-       "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\nAnzahl Befunde 1\n", ""},
+       "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\n"
+       "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\n"
+       "Befund: kein kill gefunden; ein Lauf kann nichts beenden\nAnzahl Befunde 2\n", "", {}, ""},
       {"[PGN]\nPGM001=APP\nAKT001=60\n[x]\n", 0, true, {}, 1,
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: kein Abschnitt [PGM] (gefunden: [PGN], [x])\nAnzahl Befunde 1\n", ""},
       {"[PGM]\r\nPGM001=APP\r\nAKT001=60\r\nPGM003=GAP\r\nAKT003=60\r\nPGM1=X\r\n", 0, true, {}, 1,
-       "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: PGM003 in Zeile 4 wird nie gelesen; die Liste endet bei Eintrag 2\n"
        "Befund: AKT003 in Zeile 5 wird nie gelesen; die Liste endet bei Eintrag 2\n"
        "Befund: PGM1 in Zeile 6 wird nie gelesen; die Liste endet bei Eintrag 2\n"
        "Anzahl Befunde 3\n", ""},
-      {"[PGM]\nPGM001=A\nAKT001=2h\nPGM002=B\nAKT002=1:00:00\nPGM003=C\nAKT003=90s\n"
-       "PGM004=D\nAKT004=1209600\nPGM005=E\nAKT005=-5\nPGM006=F\nAKT006=h2\n", 0, true, {}, 1,
-       "Eintrag 001: Name A, Grenze 2 Sekunden\nEintrag 002: Name B, Grenze 1 Sekunden\n"
-       "Eintrag 003: Name C, Grenze 90 Sekunden\nEintrag 004: Name D, Grenze 120960 Sekunden\n"
-       "Eintrag 005: Name E, Grenze 4294967291 Sekunden\n"
-       "Befund: AKT001=2h ist keine Zahl von Sekunden; ein Lauf nimmt 2\n"
-       "Befund: AKT002=1:00:00 ist keine Zahl von Sekunden; ein Lauf nimmt 1\n"
+      {"[PGM]\nPGM001=AA\nAKT001=2h\nPGM002=BB\nAKT002=1:00:00\nPGM003=CC\nAKT003=90s\n"
+       "PGM004=DD\nAKT004=1209600\nPGM005=EE\nAKT005=-5\nPGM006=FF\nAKT006=4000000000\n"
+       "PGM007=GG\nAKT007=h2\n", 0, true, {}, 1,
+       "Eintrag 001: Name AA, Grenze 7200 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 002: Name BB, Grenze 3600 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 003: Name CC, Grenze 90 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 004: Name DD, Grenze 1209600 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 005: Name EE, Grenze 4294967291 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 006: Name FF, Grenze 400000 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
+       "Befund: AKT001=2h ist keine Zahl von Sekunden; ein Lauf nimmt 7200\n"
+       "Befund: AKT002=1:00:00 ist keine Zahl von Sekunden; ein Lauf nimmt 3600\n"
        "Befund: AKT003=90s ist keine Zahl von Sekunden; ein Lauf nimmt 90\n"
-       "Befund: AKT004=1209600 hat mehr als 6 Ziffern; ein Lauf nimmt 120960\n"
        "Befund: AKT005=-5 ist keine Zahl von Sekunden; ein Lauf nimmt 4294967291\n"
-       "Befund: AKT006=h2 ist keine Zahl von Sekunden; ein Lauf nimmt 0\n"
-       "Befund: PGM006=F wird nicht ueberwacht: AKT006 fehlt oder ergibt 0; die Liste endet hier\n"
+       "Befund: AKT006=4000000000 ist groesser als 2147483647; ein Lauf nimmt 400000\n"
+       "Befund: AKT007=h2 ist keine Zahl von Sekunden; ein Lauf nimmt 0\n"
+       "Befund: PGM007=GG wird nicht ueberwacht: AKT007 fehlt oder ergibt 0; die Liste endet hier\n"
        "Anzahl Befunde 7\n", ""},
+      // What the entries match now; none of them finds a process in a run.
+      {"[PGM]\nPGM001=*\nAKT001=60\nPGM002=init\nAKT002=60\nPGM003=I\nAKT003=60\n"
+       "PGM004=CRON;daily\nAKT004=60\nPGM005=C:\\CRON\nAKT005=60\nPGM006=Cr\xE9\nAKT006=60\n",
+       0, true, {}, 1,
+       "Eintrag 001: Muster *, Grenze 60 Sekunden\n"
+       "  passt jetzt auf 3 Prozesse: INIT.EXE, KTHREADD.EXE, CRON.EXE\n"
+       "Eintrag 002: Name init, Grenze 60 Sekunden\n  passt jetzt auf 1 Prozess: INIT.EXE\n"
+       "Eintrag 003: Name I, Grenze 60 Sekunden\n  passt jetzt auf 1 Prozess: INIT.EXE\n"
+       "Eintrag 004: Name CRON;daily, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 005: Name C:\\CRON, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 006: Name Cr\xE9, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\Windows\\kill.exe\n"
+       "Befund: PGM003=I hat nur ein Zeichen; passt auf jeden Prozess, dessen Name so beginnt\n"
+       "Befund: PGM004=CRON;daily enthaelt ';'; ein Kommentar hinter dem Namen gehoert zum Namen\n"
+       "Befund: PGM005=C:\\CRON enthaelt einen Pfad; ein Prozessname hat keinen, der Eintrag passt "
+       "nie\n"
+       "Befund: PGM006=Cr\xE9 enthaelt Zeichen ausserhalb von ASCII; sie passen nur in gleicher "
+       "Schreibung\n"
+       "Befund: PGM001=* passt auf jeden Prozess; ein Lauf findet damit nichts\n"
+       "Befund: PGM002=init passt zuerst auf den Systemprozess INIT.EXE, 1; ein Lauf uebergeht ihn\n"
+       "Befund: PGM003=I passt zuerst auf IDLE.EXE, keinen Prozess; ein Lauf findet damit nichts\n"
+       "Befund: C:\\Windows\\kill.exe ist nicht das kill von ZEITWACHE: kein SIGKILL nach der "
+       "Frist, keine Pruefung, ob es noch derselbe Prozess ist\n"
+       "Anzahl Befunde 8\n", "", SurveyedProcesses(), "C:\\Windows\\kill.exe"},
       {"[PGM]\nPGM001=\nAKT001=5\nAKT002=5\npgm001=B\n[pgm]\nPGM003=C\n", 0, true, {}, 1,
-       "Eintrag 001: Name , Grenze 5 Sekunden\nEintrag 002: Name none, Grenze 5 Sekunden\n"
+       "Eintrag 001: Name , Grenze 5 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Eintrag 002: Name none, Grenze 5 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: Schluessel pgm001 in Zeile 5 doppelt; es gilt Zeile 2\n"
        "Befund: Abschnitt [PGM] in Zeile 6 doppelt; ein Lauf liest nur den ersten\n"
-       "Befund: PGM001 ist leer; passt auf den ersten Prozess und wartet fuer immer\n"
+       "Befund: PGM001 ist leer; passt auf jeden Prozess, ein Lauf findet damit nichts\n"
        "Befund: PGM002 fehlt; ein Lauf sucht ein Programm namens none\n"
        "Anzahl Befunde 4\n", ""},
       {"; Pr\xC3\xBC" "fung\n[PGM]\nPGM001=Caf\xE9\nAKT001=9\n", 0, true, {}, 1,
-       "Eintrag 001: Name Caf\xE9, Grenze 9 Sekunden\n"
+       "Eintrag 001: Name Caf\xE9, Grenze 9 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
+       "Befund: PGM001=Caf\xE9 enthaelt Zeichen ausserhalb von ASCII; sie passen nur in gleicher "
+       "Schreibung\n"
        "Befund: Zeile 1 enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen\n"
-       "Anzahl Befunde 1\n", ""},
+       "Anzahl Befunde 2\n", ""},
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true,
        {{"C:\\WATCH", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
-       "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: C:\\WATCH ist fuer andere Benutzer schreibbar\n"
        "Befund: C:\\WATCH\\ZEITWACHE.INI ist fuer andere Benutzer schreibbar\n"
        "Anzahl Befunde 2\n",
@@ -88,7 +141,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"
        "Liste C:\\WATCH\\ZEITWACHE.INI\nEintrag 001: Name APP, Grenze 60 Sekunden\n"
-       "Anzahl Befunde 0\n", ""},
+       "  passt jetzt auf 0 Prozesse\nBeenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n", ""},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -99,6 +152,10 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       if (c.openError != 0) run.platform.failures[ScriptedOp::kCreateFile] = c.openError;
       if (!c.privileged) run.platform.failures[ScriptedOp::kAdjustTokenPrivileges] = 1300;
       run.platform.security = c.security;
+      run.platform.snapshots = {{c.processes, {}}};
+      if (c.kill)
+        std::tie(run.platform.commandProgram, run.platform.commandProgramOwn) =
+            std::pair(*c.kill, false);
       const std::vector<std::string_view> args = {"zeitwache", check ? "--check" : "/D"};
       const int exitCode = Main(args, run.platform, run.output, run.errors);
       if (!check) {
@@ -110,7 +167,6 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       const std::string& text = run.output.text();
       EXPECT_EQ(text, c.report.starts_with("Listen") ? c.report : kHead + c.report);
       EXPECT_EQ(run.errors.text(), "");
-      EXPECT_EQ(run.platform.perfQueries, 0);
       EXPECT_EQ(run.platform.openHandles, 0);
       EXPECT_TRUE(run.platform.commandLines.empty());
     }

@@ -37,7 +37,7 @@ TEST(PatternEntry, MatchesByCutNameFullNameOrTitle) {
       {"BATCH??", 10},        // cut name BATCH01
       {"batch??", 10},        // entry names are upper-cased
       {"*01.EXE", 10},        // full name
-      {"*.EXE", 10},          // the first slot that names a process
+      {"*.EXE", -1},          // matches the idle entry first: names no program
       {"*KUNDENLISTE*", 11},  // window title
       {"*REPORT*", 12},
       {"MONATS[P-S]EPORT*", 12},

@@ -34,6 +34,7 @@ TEST(CommandLine, SwitchesAndModes) {
     std::vector<std::string_view> args;
     int verbose;
     Mode mode;
+    std::optional<std::string> checkFile = std::nullopt;
   } cases[] = {
       {{"zeitwache"}, 0, Mode::kWatch},
       {{"zeitwache", "/D"}, 1, Mode::kWatch},
@@ -70,18 +71,38 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "--dry-run=yes"}, 0, Mode::kUnknownOption},
       {{"zeitwache", "--help", "--dryrun"}, 0, Mode::kUnknownOption},
       {{"zeitwache", "--", "---"}, 0, Mode::kUnknownOption},
+      // "/name" in any letter case is "--name"; "-name" and "name" are refused.
+      {{"zeitwache", "/dry-run"}, 0, Mode::kDryRun},
+      {{"zeitwache", "/CHECK"}, 0, Mode::kCheck},
+      {{"zeitwache", "/Help"}, 0, Mode::kHelp},
+      {{"zeitwache", "/version"}, 0, Mode::kVersion},
+      {{"zeitwache", "-dry-run"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "-check"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "-Version"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "check"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "/D", "HELP"}, 1, Mode::kUnknownOption},
+      {{"zeitwache", "--help", "dry-run"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "/dryrun"}, 0, Mode::kWatch},
+      {{"zeitwache", "-checks"}, 0, Mode::kWatch},
+      // "--check" takes the next argument as its list, unless it is one of ours.
+      {{"zeitwache", "--check", "/srv/w/Z.INI"}, 0, Mode::kCheck, "/srv/w/Z.INI"},
+      {{"zeitwache", "/check", "Z.INI", "/d"}, 1, Mode::kCheck, "Z.INI"},
+      {{"zeitwache", "--check", "/D"}, 1, Mode::kCheck},
+      {{"zeitwache", "--check", "check"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "--dry-run", "Z.INI"}, 0, Mode::kDryRun},
   };
   for (const auto& c : cases) {
     const CommandLine parsed = ParseCommandLine(c.args);
     EXPECT_EQ(parsed.verbose, c.verbose) << c.args.back().substr(0, 20);
     EXPECT_EQ(parsed.mode, c.mode) << c.args.back().substr(0, 20);
+    EXPECT_EQ(parsed.checkFile, c.checkFile) << c.args.back().substr(0, 20);
   }
 }
 
 // Beside a watch list whose program is overdue: help and version only print,
 // whatever else is on the command line.
 TEST(CommandLine, HelpAndVersionNeverTouchTheWatchListOrAProcess) {
-  const std::string usage = "Usage: zeitwache [/D] [--dry-run | --check]\n";
+  const std::string usage = "Usage: zeitwache [/D] [--dry-run | --check [FILE]]\n";
   const struct {
     std::vector<std::string_view> args;
     std::string output;  // the whole output, or for help its first line
@@ -116,9 +137,10 @@ TEST(CommandLine, UnknownLongOptionIsRefusedBeforeAnything) {
   run.platform.failures[ScriptedOp::kOpenProcessToken] = 5;  // would print if asked
   EXPECT_EQ(RunMain(run, {"zeitwache", "/D", "--dryrun", "--x"}), 2);
   EXPECT_EQ(run.output.text(), "");
-  EXPECT_EQ(run.errors.text(),
-            "zeitwache: unknown option --dryrun\nUsage: zeitwache [/D] [--dry-run | --check]\n"
-            "       zeitwache --help | --version\n");
+  EXPECT_EQ(
+      run.errors.text(),
+      "zeitwache: unknown option --dryrun\nUsage: zeitwache [/D] [--dry-run | --check [FILE]]\n"
+      "       zeitwache --help | --version\n");
   EXPECT_EQ(run.platform.profileReads + run.platform.fileOpens + run.platform.perfQueries, 0);
 }
 
@@ -143,6 +165,16 @@ TEST(DebugPrivilege, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(RunMain(run), 100);
     EXPECT_EQ(run.output.text(), c.message + "Anzahl Prozesse 0\n");
   }
+}
+
+TEST(WatchListPath, AGivenListIsTakenFromTheCurrentDirectoryUnlessAbsolute) {
+  ScriptedPlatform platform;
+  EXPECT_EQ(GivenListPath(platform, "W.INI"), "C:\\WATCH\\W.INI");
+  EXPECT_EQ(GivenListPath(platform, "D:\\X\\W.INI"), "D:\\X\\W.INI");
+  platform.separator = '/';
+  EXPECT_EQ(GivenListPath(platform, "/etc/w.ini"), "/etc/w.ini");
+  platform.failures[ScriptedOp::kGetCurrentDirectory] = 5;
+  EXPECT_EQ(GivenListPath(platform, "w.ini"), std::nullopt);
 }
 
 TEST(WatchListPath, DirectoryLengthAndSeparator) {
@@ -193,7 +225,8 @@ TEST(RunLoop, LimitConversion) {
     std::string trace;  // empty: the list ends before the entry is checked
   } cases[] = {
       {"60", "Pruefe APP (MaxRunTime = 60)"},
-      {"1234567", "Pruefe APP (MaxRunTime = 123456)"},  // first six characters
+      {"1234567", "Pruefe APP (MaxRunTime = 1234567)"},
+      {"2h", "Pruefe APP (MaxRunTime = 7200)"},
       {"  90s", "Pruefe APP (MaxRunTime = 90)"},
       {"-5", "Pruefe APP (MaxRunTime = -5)"},
       {"+7", "Pruefe APP (MaxRunTime = 7)"},
@@ -264,6 +297,36 @@ TEST(RunLoop, TerminatedProgramIsCheckedAgainUntilGone) {
   EXPECT_EQ(RunMain(run), 100);
   EXPECT_EQ(run.output.text(),
             "Prozess beendet: APP.EXE, 7  (Laufzeit= 120 Sekunden)\nAnzahl Prozesse 2\n");
+}
+
+// 100 when nothing is left that the run could end; 101 once it said that a
+// process was not ended. An entry that names no program ends nothing.
+TEST(RunLoop, ExitCodeTellsHowTheRunEnded) {
+  const struct {
+    std::string entry;
+    bool killEnds;
+    std::optional<ScriptedOp> failing;
+    int exitCode;
+    std::vector<std::string> commands;
+  } cases[] = {
+      {"APP", true, std::nullopt, 100, {"kill 7"}},
+      {"APP", false, std::nullopt, 101, {"kill 7"}},
+      {"APP", true, ScriptedOp::kCreateProcess, 101, {"kill 7"}},
+      {"", true, std::nullopt, 100, {}},
+      {"ID", true, std::nullopt, 100, {}},
+      {"*", true, std::nullopt, 100, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry + (c.killEnds ? " ends" : " stays"));
+    ScriptedRun run;
+    run.WatchList("[PGM]\nPGM001=" + c.entry + "\nAKT001=5\n");
+    run.platform.killRemovesProcess = c.killEnds;
+    if (c.failing) run.platform.failures[*c.failing] = kErrorFileNotFound;
+    run.platform.snapshots = {{Framed({Proc(run.platform, 7, u"app", 120)}), {}}};
+    EXPECT_EQ(RunMain(run), c.exitCode);
+    EXPECT_EQ(run.platform.commandLines, c.commands);
+    EXPECT_EQ(run.output.text().find("nicht beendet") != std::string::npos, c.exitCode == 101);
+  }
 }
 
 TEST(RunLoop, WatchListIsReadAfreshForEveryEntry) {

@@ -102,6 +102,27 @@ std::optional<std::string> ResolveProgram(
   return std::nullopt;
 }
 
+bool IsOwnProgram(std::string_view program, std::string_view ownDirectory,
+                  std::string_view searchPath) {
+  const std::size_t slash = program.rfind('/');
+  if (!ownDirectory.starts_with('/') || slash == std::string_view::npos) return false;
+  std::string_view directory = program.substr(0, slash == 0 ? 1 : slash);
+  const auto same = [](std::string_view a, std::string_view b) {
+    while (a.size() > 1 && a.ends_with('/')) a.remove_suffix(1);
+    while (b.size() > 1 && b.ends_with('/')) b.remove_suffix(1);
+    return a == b;
+  };
+  if (same(directory, InstalledDirectory(ownDirectory))) return true;
+  if (!same(directory, ownDirectory)) return false;
+  for (std::size_t at = 0; at <= searchPath.size();) {
+    std::size_t end = searchPath.find(':', at);
+    if (end == std::string_view::npos) end = searchPath.size();
+    if (same(searchPath.substr(at, end - at), ownDirectory)) return false;
+    at = end + 1;
+  }
+  return true;
+}
+
 std::uint32_t ErrnoToWin32(int error) {
   switch (error) {
     case 0:

@@ -34,6 +34,13 @@ std::optional<std::string> ResolveProgram(
     const std::function<bool(const std::string&)>& isExecutable,
     const std::function<bool(const std::string&)>& isTrusted);
 
+/// Whether `program`, as ResolveProgram found it, was installed with the
+/// executable in `ownDirectory`: it lies in the private directory, or beside
+/// the executable where that directory is not on `searchPath` (/usr/bin,
+/// where the system's own kill stands beside it, is).
+bool IsOwnProgram(std::string_view program, std::string_view ownDirectory,
+                  std::string_view searchPath);
+
 /// The Win32 error code closest to errno value `error`.
 std::uint32_t ErrnoToWin32(int error);
 

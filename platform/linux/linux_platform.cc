@@ -74,6 +74,10 @@ bool IsTrustedProgram(const std::string& path) {
   return false;
 }
 
+bool IsTrustedQuietly(const std::string& path) {
+  return posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid())).empty();
+}
+
 std::string OwnDirectory() {
   char path[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
@@ -530,6 +534,16 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
   commands_[started.pid] = StartedCommand{};
   RecordStarted(started.pid, processInformation);
   return true;
+}
+
+std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own) {
+  const std::string ownDirectory = OwnDirectory();
+  const std::string searchPath = SearchPath();
+  const std::optional<std::string> program = posix::ResolveProgram(
+      name != nullptr ? name : "", ownDirectory, searchPath, IsExecutableFile, IsTrustedQuietly);
+  if (!program) return {};
+  *own = posix::IsOwnProgram(*program, ownDirectory, searchPath);
+  return *program;
 }
 
 // A started command may already have ended (it is not reaped yet, so its

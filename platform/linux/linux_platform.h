@@ -56,6 +56,7 @@ class LinuxPlatform : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
+  std::string FindCommandProgram(const char* name, bool* own) override;
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;

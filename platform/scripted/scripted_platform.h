@@ -83,6 +83,10 @@ class ScriptedPlatform final : public Platform {
   /// ends with.
   std::int64_t commandRunsMs = 0;
   std::uint32_t commandExitCode = 0;
+  /// FindCommandProgram's answer: the path ("" for none) and whether it is
+  /// the program's own.
+  std::string commandProgram = "C:\\ZEITWACHE\\kill.exe";
+  bool commandProgramOwn = true;
   /// Called after every Sleep, e.g. to edit the watch list while the tool
   /// waits.
   std::function<void(ScriptedPlatform&)> onSleep;
@@ -140,6 +144,10 @@ class ScriptedPlatform final : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
+  std::string FindCommandProgram(const char*, bool* own) override {
+    *own = commandProgramOwn;
+    return commandProgram;
+  }
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;

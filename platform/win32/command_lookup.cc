@@ -1,5 +1,7 @@
 #include "platform/win32/command_lookup.h"
 
+#include "base/ascii.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -119,6 +121,16 @@ bool ResolveCommandProgram(const char* commandLine, std::string* program) {
   if (!found) return false;
   *program = std::move(*found);
   return true;
+}
+
+std::string LocateCommandProgram(std::string_view name, bool* beside) {
+  const std::string moduleDirectory = ModuleDirectory();
+  std::optional<std::string> found = FindProgram(name, moduleDirectory, SearchPath(), IsFile);
+  if (!found) return {};
+  const std::size_t slash = found->find_last_of("\\/");
+  *beside = slash != std::string::npos && !moduleDirectory.empty() &&
+            EqualIgnoringAsciiCase(std::string_view(*found).substr(0, slash), moduleDirectory);
+  return *found;
 }
 #endif
 

@@ -38,6 +38,11 @@ std::optional<std::string> FindProgram(std::string_view name, std::string_view m
 /// holds a path (CreateProcessA then searches nowhere). False when the
 /// program is found nowhere.
 bool ResolveCommandProgram(const char* commandLine, std::string* program);
+
+/// FindProgram's answer for the bare program `name` on this system, empty
+/// when none is found; `*beside` tells whether it stands beside the running
+/// executable, where this program's own commands are installed.
+std::string LocateCommandProgram(std::string_view name, bool* beside);
 #endif
 
 }  // namespace zw::win32

@@ -273,6 +273,13 @@ class Win32Platform : public Platform {
     return true;
   }
 
+  std::string FindCommandProgram(const char* name, bool* own) override {
+    const std::string_view word = name != nullptr ? name : "";
+    *own = false;
+    if (word.empty() || win32::HoldsPath(word)) return std::string(word);
+    return win32::LocateCommandProgram(word, own);
+  }
+
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
     DWORD code = 0;
     if (!::GetExitCodeProcess(ToWin32(process), &code)) return false;
