@@ -224,7 +224,7 @@ ended_by_signal "user $owner's program"
 
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
-head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run | --check\]' ||
+head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run | --check \[FILE\]\]' ||
   fail "--help printed: $(head -n 1 "$work/help")"
 version="$(dpkg-query -W -f='${Version}' zeitwache)"
 [ "$(/usr/bin/zeitwache --version)" = "zeitwache $version" ] ||

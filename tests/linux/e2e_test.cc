@@ -358,7 +358,7 @@ TEST(EndToEnd, DryRunHelpCheckAndMisspeltOptionLeaveAnOverdueProgramRunning) {
 
   const ToolRun help = ws.Run({"--help"}, std::chrono::seconds(10));
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run | --check]\n"))
+  EXPECT_TRUE(help.output.starts_with("Usage: zeitwache [/D] [--dry-run | --check [FILE]]\n"))
       << help.output;
   EXPECT_EQ(help.output.find("Anzahl Prozesse"), std::string::npos);
 
@@ -435,14 +435,15 @@ TEST(EndToEndTermination, SlowProgramGetsOneTermAndOneLine) {
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// A kill that cannot end the program: the run says so once and finishes.
+// A kill that cannot end the program: the run says so once, finishes, and
+// its exit code tells.
 TEST(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
   Workspace ws;
   ws.UseCopy("bin", "zeitwache", "exit 1\n");
   const std::string name = UniqueName("zwfail");
   const pid_t watched = Overdue(ws, name, ws.StartSleeper(name, 60));
   const ToolRun run = ws.Run({}, std::chrono::seconds(30));
-  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_EQ(run.exitCode, 101);
   EXPECT_EQ(Count(run.output, Line("Prozess beendet: ", name, watched)), 1u) << run.output;
   EXPECT_EQ(Count(run.output, Line("Prozess nicht beendet: ", name, watched) + "\n"), 1u);
   EXPECT_NE(run.output.find("\nAnzahl Prozesse "), std::string::npos);
@@ -464,7 +465,7 @@ TEST(EndToEndTermination, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
   setenv("PATH", "/nonexistent", 1);
   const ToolRun run = ws.Run({}, std::chrono::seconds(20));
   setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_EQ(run.exitCode, 101);
   EXPECT_FALSE(fs::exists(marker)) << "a planted kill ran";
   for (const char* kill : {"libexec/zeitwache/kill", "bin/kill"}) {
     EXPECT_NE(run.errors.find("zeitwache: not starting untrusted " + (ws.dir() / kill).string() +
@@ -473,6 +474,18 @@ TEST(EndToEndTermination, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
         << run.errors;
   }
   EXPECT_EQ(ws.Reap(watched), -1) << "the program was not signalled";
+}
+
+// An empty name names no program: every other process of the namespace is
+// overdue, and none is ended.
+TEST(EndToEnd, EmptyEntryEndsNothing) {
+  Workspace ws;
+  const pid_t watched = Overdue(ws, "", ws.StartSleeper(UniqueName("zwempty"), 60));
+  const ToolRun run = ws.Run({}, std::chrono::seconds(20));
+  EXPECT_EQ(run.exitCode, 100);
+  EXPECT_EQ(run.output.find("Prozess beendet"), std::string::npos) << run.output;
+  EXPECT_EQ(ws.Reap(watched), -1);
+  EXPECT_EQ(kill(watched, 0), 0);
 }
 
 // An entry that names the watchdog itself is passed over, not obeyed.
