@@ -88,7 +88,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
       mode = option->mode;
       if (option->value != nullptr) TakeValue(*option, args, &i, commandLine);
     } else if (IsRefusedSpelling(arg) || (arg.size() > 2 && arg.starts_with("--"))) {
-      // A misspelt option must not become a run.
+      // A misspelt option must not become a run. Cut, so that a huge
+      // argument cannot flood the log.
       Refuse(commandLine, "unknown option " + std::string(arg.substr(0, 64)));
     }
     commandLine.mode = std::max(commandLine.mode, mode);

@@ -167,16 +167,6 @@ TEST(DebugPrivilege, FailuresAreReportedAndTheRunGoesOn) {
   }
 }
 
-TEST(WatchListPath, AGivenListIsTakenFromTheCurrentDirectoryUnlessAbsolute) {
-  ScriptedPlatform platform;
-  EXPECT_EQ(GivenListPath(platform, "W.INI"), "C:\\WATCH\\W.INI");
-  EXPECT_EQ(GivenListPath(platform, "D:\\X\\W.INI"), "D:\\X\\W.INI");
-  platform.separator = '/';
-  EXPECT_EQ(GivenListPath(platform, "/etc/w.ini"), "/etc/w.ini");
-  platform.failures[ScriptedOp::kGetCurrentDirectory] = 5;
-  EXPECT_EQ(GivenListPath(platform, "w.ini"), std::nullopt);
-}
-
 TEST(WatchListPath, DirectoryLengthAndSeparator) {
   ScriptedPlatform platform;
   EXPECT_EQ(WatchListPath(platform), "C:\\WATCH\\ZEITWACHE.INI");
