@@ -243,6 +243,10 @@ class Platform {
   /// Title of `window` into `buffer` (`maxCount` bytes including the
   /// terminator). Returns its length, 0 when empty or on failure.
   virtual int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) = 0;
+
+  /// Whether `window` is shown to the user (it and the windows that own it
+  /// are visible); false for hidden windows and on failure.
+  virtual bool IsWindowVisible(WindowHandle window) = 0;
 };
 
 /// The backend of the platform the tool was built for.

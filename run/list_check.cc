@@ -15,11 +15,6 @@ namespace {
 constexpr std::size_t kShownValueLength = 64;
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 
-bool IsBroadOrOther(Trustee trustee) {
-  return trustee != Trustee::kSystem && trustee != Trustee::kAdministrators &&
-         trustee != Trustee::kCurrentUser && trustee != Trustee::kUnclassified;
-}
-
 // printf into a std::string, for findings assembled before they are printed.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
@@ -224,24 +219,10 @@ std::optional<std::string> ReadListFile(Platform& platform, const std::string& p
   return content;
 }
 
-bool WritableByOthers(const SecurityInfo& info) {
-  if (!info.hasDacl) return true;
-  std::map<Trustee, std::uint32_t> denied;
-  for (const AccessEntry& entry : info.dacl) {
-    if (!entry.allow) {
-      denied[entry.trustee] |= entry.mask;
-      continue;
-    }
-    if (!IsBroadOrOther(entry.trustee)) continue;
-    const std::uint32_t taken = denied[entry.trustee] | denied[Trustee::kEveryone];
-    if ((entry.mask & kAnyWriteAccess & ~taken) != 0) return true;
-  }
-  return false;
-}
-
-std::vector<std::string> ListTextFindings(std::string_view text,
+std::vector<std::string> ListTextFindings(std::string_view bytes,
                                           std::span<const WatchEntry> entries) {
   std::vector<std::string> findings;
+  const std::string text = DecodeProfileText(bytes);
   const std::vector<ProfileItem> items = ScanProfile(text);
   const bool hasSection = std::any_of(items.begin(), items.end(), [](const ProfileItem& item) {
     return item.isSection && EqualIgnoringAsciiCase(item.name, kWatchListSection);
@@ -283,6 +264,8 @@ std::vector<std::string> ListTextFindings(std::string_view text,
                                 Shown(key).c_str(), LineNumber(line), count));
     }
   }
+  // A UTF-16 list is converted to the ANSI code page by Windows itself.
+  if (IsUtf16Profile(bytes)) return findings;
   for (const std::size_t line : Utf8Lines(text)) {
     findings.push_back(
         Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",

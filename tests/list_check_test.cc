@@ -7,6 +7,7 @@
 namespace zw {
 namespace {
 
+using namespace std::string_literals;
 using testing::kWatchListPath;
 using testing::ScriptedRun;
 
@@ -44,6 +45,10 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "zeitwache: watch list C:\\WATCH\\ZEITWACHE.INI cannot be read (error 5); nothing is watched\n"},
       {"[PGM]\n;PGM001=APP\n;AKT001=60\n", 0, true, {}, 1,
        "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\nAnzahl Befunde 1\n", ""},
+      // Saved by Notepad as "Unicode": read as a run reads it, no UTF-8 finding.
+      {"\xFF\xFE[\0P\0G\0M\0]\0\n\0P\0G\0M\0\x30\0\x30\0\x31\0=\0\xC4\0P\0P\0\n\0"
+       "A\0K\0T\0\x30\0\x30\0\x31\0=\0\x36\0\x30\0"s, 0, true, {}, 0,
+       "Eintrag 001: Name \xC3\x84PP, Grenze 60 Sekunden\nAnzahl Befunde 0\n", ""},
       {"[PGN]\nPGM001=APP\nAKT001=60\n[x]\n", 0, true, {}, 1,
        "Befund: kein Abschnitt [PGM] (gefunden: [PGN], [x])\nAnzahl Befunde 1\n", ""},
       {"[PGM]\r\nPGM001=APP\r\nAKT001=60\r\nPGM003=GAP\r\nAKT003=60\r\nPGM1=X\r\n", 0, true, {}, 1,

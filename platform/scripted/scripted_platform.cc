@@ -286,6 +286,11 @@ std::uint32_t ScriptedPlatform::GetWindowThreadProcessId(WindowHandle window,
   return 1;
 }
 
+bool ScriptedPlatform::IsWindowVisible(WindowHandle window) {
+  const ScriptedWindow* w = FindWindow(window);
+  return w != nullptr && w->visible;
+}
+
 int ScriptedPlatform::GetWindowTextA(WindowHandle window, char* buffer, int maxCount) {
   if (maxCount <= 0) return 0;
   const ScriptedWindow* w = FindWindow(window);

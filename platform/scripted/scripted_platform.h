@@ -38,6 +38,8 @@ struct ScriptedWindow {
   WindowHandle window = WindowHandle::kNull;
   std::uint32_t pid = 0;
   std::string title;
+  /// false: an invisible window, such as a GUI program's IME window.
+  bool visible = true;
 };
 
 /// The operations that can be made to fail.
@@ -149,6 +151,7 @@ class ScriptedPlatform final : public Platform {
   bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+  bool IsWindowVisible(WindowHandle window) override;
 
  private:
   bool Fails(ScriptedOp op);

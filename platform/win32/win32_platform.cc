@@ -256,7 +256,10 @@ class Win32Platform : public Platform {
     // which would look in the current directory, the watch list's.
     std::string program;
     if (applicationName == nullptr) {
-      if (!win32::ResolveCommandProgram(commandLine, &program)) {
+      const auto security = [this](const std::string& object, SecurityInfo* info) {
+        return GetNamedSecurityInfoA(object.c_str(), info);
+      };
+      if (!win32::ResolveCommandProgram(commandLine, security, &program)) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
       }
@@ -323,6 +326,10 @@ class Win32Platform : public Platform {
 
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override {
     return ::GetWindowTextA(ToWin32(window), buffer, maxCount);
+  }
+
+  bool IsWindowVisible(WindowHandle window) override {
+    return ::IsWindowVisible(ToWin32(window)) != FALSE;
   }
 };
 
