@@ -18,5 +18,9 @@ set(CPACK_SOURCE_GENERATOR "")
 set(CPACK_GENERATOR ZIP)
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# Reproducible: the staged files get the time of the last commit (the
+# executables carry no link time; see the toolchain file).
+set(CPACK_ZW_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip_timestamps.cmake)
 
 include(CPack)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/win32_errors.h"
@@ -243,6 +244,10 @@ class Platform {
   /// Title of `window` into `buffer` (`maxCount` bytes including the
   /// terminator). Returns its length, 0 when empty or on failure.
   virtual int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) = 0;
+
+  /// The folder of the running program, where the kill command lies beside
+  /// it; empty when it cannot be told.
+  virtual std::string ProgramDirectory() = 0;
 
   /// Whether `window` is shown to the user (it and the windows that own it
   /// are visible); false for hidden windows and on failure.

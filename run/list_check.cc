@@ -170,9 +170,16 @@ struct Exposure {
   std::vector<std::pair<std::string, std::uint32_t>> unknown;
 };
 
-Exposure ExposureOf(Platform& platform, const std::string& path) {
+// With `programToo`, also the program's folder: whoever may change it may
+// replace the kill command the run starts.
+Exposure ExposureOf(Platform& platform, const std::string& path, bool programToo = false) {
   Exposure exposure;
-  for (const std::string& object : {DirectoryOf(path, platform.PathSeparator()), path}) {
+  std::vector<std::string> objects = {DirectoryOf(path, platform.PathSeparator()), path};
+  if (std::string program = platform.ProgramDirectory();
+      programToo && !program.empty() && program != objects.front()) {
+    objects.push_back(std::move(program));
+  }
+  for (const std::string& object : objects) {
     SecurityInfo info;
     const std::uint32_t error = platform.GetNamedSecurityInfoA(object.c_str(), &info);
     if (error != kErrorSuccess) {
@@ -309,7 +316,7 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
   }
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
   if (privileged) {
-    const Exposure exposure = ExposureOf(state.platform, *path);
+    const Exposure exposure = ExposureOf(state.platform, *path, true);
     for (const std::string& object : exposure.writable) {
       finding(object + " ist fuer andere Benutzer schreibbar");
     }

@@ -89,6 +89,10 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Anzahl Befunde 2\n",
        "zeitwache: writable by other users, who thereby decide what is ended: "
        "C:\\WATCH, C:\\WATCH\\ZEITWACHE.INI\n"},
+      // The program's folder, where kill lies, is judged by the check only.
+      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\ZW", kOpenToUsers}}, 1,
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
+       "Befund: C:\\ZW ist fuer andere Benutzer schreibbar\nAnzahl Befunde 1\n", ""},
       // Without the privilege nobody's list is trusted more than the caller's.
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"

@@ -66,6 +66,8 @@ class ScriptedPlatform final : public Platform {
   // --- the script ---
   char separator = '\\';
   std::string currentDirectory = "C:\\WATCH";
+  /// Where the watchdog and its kill command lie.
+  std::string programDirectory = "C:\\ZW";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
   /// DACLs by exact path; any other path has an empty one.
@@ -152,6 +154,7 @@ class ScriptedPlatform final : public Platform {
   std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
   bool IsWindowVisible(WindowHandle window) override;
+  std::string ProgramDirectory() override { return programDirectory; }
 
  private:
   bool Fails(ScriptedOp op);

@@ -107,21 +107,6 @@ std::string DistrustOf(const std::string& path, const SecurityReader& security) 
 #ifdef _WIN32
 namespace {
 
-std::string ModuleDirectory() {
-  std::vector<char> path(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      const std::string_view module(path.data(), length);
-      const std::size_t slash = module.find_last_of("\\/");
-      return slash == std::string_view::npos ? std::string() : std::string(module.substr(0, slash));
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
 std::string SearchPath() {
   const DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
   if (size == 0) return {};
@@ -137,6 +122,21 @@ bool IsFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string ModuleDirectory() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      const std::string_view module(path.data(), length);
+      const std::size_t slash = module.find_last_of("\\/");
+      return slash == std::string_view::npos ? std::string() : std::string(module.substr(0, slash));
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
 
 bool ResolveCommandProgram(const char* commandLine, const SecurityReader& security,
                            std::string* program) {

@@ -49,6 +49,9 @@ std::optional<std::string> FindProgram(
 std::string DistrustOf(const std::string& path, const SecurityReader& security);
 
 #ifdef _WIN32
+/// The folder of the running executable; empty when it cannot be told.
+std::string ModuleDirectory();
+
 /// The application name CreateProcessA is to be given for `commandLine`
 /// when the caller gives none: FindProgram's answer on this system, in
 /// `*program`. `*program` stays empty when the command line's program

@@ -328,6 +328,8 @@ class Win32Platform : public Platform {
     return ::GetWindowTextA(ToWin32(window), buffer, maxCount);
   }
 
+  std::string ProgramDirectory() override { return win32::ModuleDirectory(); }
+
   bool IsWindowVisible(WindowHandle window) override {
     return ::IsWindowVisible(ToWin32(window)) != FALSE;
   }
