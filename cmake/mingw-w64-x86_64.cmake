@@ -21,9 +21,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 
-# No link time in the executables (the PE header's time stamp): two builds
-# of one commit give the same bytes.
-set(ZW_MINGW_STATIC "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
+set(ZW_MINGW_STATIC "-static -static-libgcc -static-libstdc++")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${ZW_MINGW_STATIC}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${ZW_MINGW_STATIC}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${ZW_MINGW_STATIC}")

@@ -65,6 +65,8 @@ inline constexpr std::uint32_t kTokenQuery = 0x0008;
 inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
 inline constexpr std::uint32_t kProcessVmRead = 0x0010;
 inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
+/// The access every process grants to an administrator, protected ones too.
+inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
 /// The exit code GetExitCodeProcess reports while a process still runs.

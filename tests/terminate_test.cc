@@ -105,8 +105,12 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        [](ScriptedRun& run) {
          ScriptedProcess init = Proc(run.platform, 1, u"init", 500);
          init.critical = true;
+         ScriptedProcess csrss = init;  // protected: a limited query only
+         csrss.pid = 5;
+         csrss.name = u"csrss";
+         csrss.queryLimitedOnly = true;
          run.platform.snapshots = {
-             {Framed({Proc(run.platform, 4242, u"zeitwache", 500), init}), {}}};
+             {Framed({Proc(run.platform, 4242, u"zeitwache", 500), init, csrss}), {}}};
          run.state.verbose = 1;
          run.state.listingDone = 1;
        },
@@ -115,6 +119,7 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        "Prozess uebergangen: IDLE.EXE, -2 (kein Prozess)\n"
        "Prozess uebergangen: ZEITWACHE.EXE, 4242 (Zeitwache selbst)\n"
        "Prozess uebergangen: INIT.EXE, 1 (Systemprozess)\n"
+       "Prozess uebergangen: CSRSS.EXE, 5 (Systemprozess)\n"
        "Prozess uebergangen: _TOTAL.EXE, -2 (kein Prozess)\n",
        CheckResult::kNoProcess,
        0,

@@ -26,6 +26,9 @@ struct ScriptedProcess {
   std::optional<FileTime> creationOverride;
   /// IsProcessCritical's answer.
   bool critical = false;
+  /// Opens with kProcessQueryLimitedInformation alone, as a protected
+  /// system process does.
+  bool queryLimitedOnly = false;
 };
 
 struct ScriptedSnapshot {

@@ -158,7 +158,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.md ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
@@ -183,7 +183,13 @@ step_package() {
       fail "$(basename "$exe") has no version information $version"
   done
   grep -q '/' "$out/bin/ZEITWACHE.INI" && fail "the Windows watch list names a path with /"
-  ((failures == 0)) && ok "version information $version, a Windows watch list"
+  grep -qv $'\r$' "$out/bin/README.txt" && fail "README.txt has a line without CRLF"
+  for exe in "$out/bin/zeitwache.exe" "$out/bin/kill.exe"; do
+    x86_64-w64-mingw32-strings "$exe" >"$out/strings.txt"
+    grep -q 'level="asInvoker"' "$out/strings.txt" && grep -q '>true</longPathAware>' "$out/strings.txt" ||
+      fail "$(basename "$exe") has no application manifest"
+  done
+  ((failures == 0)) && ok "version information $version, manifests, a Windows watch list and README.txt"
 }
 
 step_register() {
