@@ -64,13 +64,14 @@ to_windows_path() {
   echo "Z:${path//\//\\}"
 }
 
-# start_probe <exe> <seconds>: starts a copy of the probe that lies in the
-# work directory; sets probe_job (the launcher, which ends with the program
-# and reports its exit code) and probe_pid (its Windows process identifier).
+# start_probe <exe> <seconds> [<exit code>]: starts a copy of the probe (or
+# of the window probe, given its title and save file) that lies in the work
+# directory; sets probe_job (the launcher, which ends with the program and
+# reports its exit code) and probe_pid (its Windows process identifier).
 start_probe() {
   local exe="$1" pidfile="$1.pid"
   rm -f "$pidfile"
-  wine "$work/$exe" "$2" "$kProbeOwnExit" "$pidfile" </dev/null >/dev/null 2>&1 &
+  wine "$work/$exe" "$2" "${3:-$kProbeOwnExit}" "$pidfile" </dev/null >/dev/null 2>&1 &
   probe_job=$!
   jobs_started+=("$probe_job")
   for _ in $(seq 1 300); do

@@ -1,5 +1,5 @@
-// A window program for the Windows tests: `window_probe <title> <pid file>
-// <save file>|-` shows a window with that title beside an invisible one
+// A window program for the Windows tests: `window_probe <title> <save
+// file>|- <pid file>` shows a window with that title beside an invisible one
 // titled "Hidden <title>". Asked to close (WM_CLOSE), it writes "saved" to
 // <save file> and exits with 0; given "-", it ignores the request.
 #include <windows.h>
@@ -38,7 +38,7 @@ bool WritePid(const char* path) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: window_probe <title> <pid file> <save file>|-\n");
+    std::fprintf(stderr, "usage: window_probe <title> <save file>|- <pid file>\n");
     return 2;
   }
   WNDCLASSA windowClass{};
@@ -54,10 +54,10 @@ int main(int argc, char** argv) {
   CreateWindowExA(0, "STATIC", hidden.c_str(), WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                   nullptr, nullptr);
   if (shown == nullptr) return 3;
-  if (std::strcmp(argv[3], "-") != 0) {
-    SetWindowLongPtrA(shown, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(argv[3]));
+  if (std::strcmp(argv[2], "-") != 0) {
+    SetWindowLongPtrA(shown, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(argv[2]));
   }
-  if (!WritePid(argv[2])) return 3;
+  if (!WritePid(argv[3])) return 3;
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);

@@ -2,22 +2,6 @@
 #   ask <bin dir> <window probe exe>    kill.exe asks with WM_CLOSE first
 #   title <bin dir> <window probe exe>  a title pattern sees visible windows only
 
-# start_window <exe> <title> <save file>|-: as start_probe, for the window
-# probe; sets probe_job and probe_pid.
-start_window() {
-  local pidfile="$1.pid"
-  rm -f "$pidfile"
-  wine "$work/$1" "$2" "$pidfile" "$3" </dev/null >/dev/null 2>&1 &
-  probe_job=$!
-  jobs_started+=("$probe_job")
-  for _ in $(seq 1 300); do
-    [[ -s "$pidfile" ]] && break
-    sleep 0.1
-  done
-  probe_pid="$(tr -d '\r\n' <"$pidfile" 2>/dev/null)"
-  [[ -n "$probe_pid" ]] || { echo "FAIL: $1 did not start"; exit 1; }
-}
-
 # expect_saved <what>: the probe ended by itself after saving.
 expect_saved() {
   wait_probe "$probe_job" 15
@@ -34,13 +18,13 @@ step_ask() {
   new_work_dir
   name="$(unique_name)"
   cp "$probe" "$name.exe"
-  start_window "$name.exe" "$name" saved.txt
+  start_probe "$name.exe" "$name" saved.txt
   wine "$bin/kill.exe" "$probe_pid" </dev/null >kill.out 2>kill.err
   code=$?
   if [[ "$code" == 0 && ! -s kill.err ]]; then ok "kill $probe_pid -> 0"; else fail "kill $probe_pid -> $code: $(cat kill.err)"; fi
   expect_saved "a program that saves on WM_CLOSE"
 
-  start_window "$name.exe" "$name" -
+  start_probe "$name.exe" "$name" -
   started=$SECONDS
   wine "$bin/kill.exe" -t 2 "$probe_pid" </dev/null >kill.out 2>kill.err
   code=$?
@@ -62,7 +46,7 @@ step_title() {
   new_work_dir
   name="$(unique_name)"
   cp "$probe" "$name.exe"
-  start_window "$name.exe" "Title ${name^^} shown" saved.txt
+  start_probe "$name.exe" "Title ${name^^} shown" saved.txt
   # The invisible window's title is nobody's.
   write_watch_list "*HIDDEN TITLE ${name^^}*" "$kLimitSeconds"
   run_zeitwache "$bin"
