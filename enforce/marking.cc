@@ -25,16 +25,21 @@ bool IsPattern(std::string_view entryName) {
 }
 
 void CaptureWindows(Platform& platform, ProcessTable& table, std::uint32_t count) {
+  const std::size_t end = std::min<std::size_t>(count, table.size());
+  for (std::size_t k = 0; k < end; ++k) table[k].titles.clear();
   platform.EnumWindows([&](WindowHandle window) {
     std::uint32_t pid = 0;
     if (platform.GetWindowThreadProcessId(window, &pid) == 0) return true;
     ProcessRecord* slot = FindSlot(table, count, pid);
-    if (slot == nullptr) return true;
+    // A GUI program's invisible windows ("Default IME", hidden helpers) are
+    // enumerated too, often after the window the user sees.
+    if (slot == nullptr || !platform.IsWindowVisible(window)) return true;
     slot->window = window;
     char title[kMaxTitleLength + 1] = {};
     const int length = platform.GetWindowTextA(window, title, sizeof title);
     if (length > 0) {
       slot->title.assign(title, std::find(title, title + kMaxTitleLength, '\0'));
+      slot->titles.push_back(slot->title);
     }
     return true;
   });
@@ -49,8 +54,11 @@ void MarkProcesses(Platform& platform, ProcessTable& table, std::uint32_t count,
     if (slot.pid == ownPid || WildcardMatch(slot.title, kKillTitlePattern)) continue;
     const std::string_view name = slot.name;
     const std::string_view cutName = name.substr(0, name.find('.'));
+    const auto titleMatches = [&](const std::string& title) {
+      return WildcardMatch(title, pattern);
+    };
     if (WildcardMatch(cutName, pattern) || WildcardMatch(name, pattern) ||
-        WildcardMatch(slot.title, pattern)) {
+        std::any_of(slot.titles.begin(), slot.titles.end(), titleMatches)) {
       slot.mark = 1;
     }
   }

@@ -9,13 +9,15 @@
 
 namespace zw {
 
-/// Records, for every top-level window, the window and its title in the
-/// slot of the process that owns it (among the first `count` slots).
+/// Records, for every visible top-level window, the window and its title in
+/// the slot of the process that owns it (among the first `count` slots).
+/// Invisible windows are passed over.
 void CaptureWindows(Platform& platform, ProcessTable& table, std::uint32_t count);
 
 /// Sets `mark` to 1 in every one of the first `count` slots whose name cut
-/// at its first ".", whole name or window title matches `pattern`. The own
-/// process, and windows titled like a kill command, are never marked.
+/// at its first ".", whole name or the title of any of its visible windows
+/// matches `pattern`. The own process, and a process whose last visible
+/// window is titled like a kill command, are never marked.
 void MarkProcesses(Platform& platform, ProcessTable& table, std::uint32_t count,
                    std::string_view pattern);
 

@@ -43,7 +43,10 @@ bool HasBlankEnds(std::string_view s) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const auto most = input.ConsumeIntegralInRange<unsigned>(1, 40);
-  const std::string text = input.ConsumeRemainingBytesAsString();
+  const std::string bytes = input.ConsumeRemainingBytesAsString();
+  // The scan reads decoded text; decoding twice changes nothing more.
+  const std::string text = zw::DecodeProfileText(bytes);
+  Require(zw::DecodeProfileText(text) == text, "decoded text decoded again");
 
   // Every item lies inside the text, in line order, and the first line of a
   // key in the first section of its name is the one the reader answers with.
@@ -84,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "scan and reader disagree");
   }
 
-  for (const std::string& finding : zw::ListTextFindings(text, ReadEntries(text, most))) {
+  for (const std::string& finding : zw::ListTextFindings(bytes, ReadEntries(bytes, most))) {
     Require(!finding.empty(), "empty finding");
     Require(finding.find_first_of("\r\n") == std::string::npos, "finding spans lines");
   }

@@ -24,13 +24,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(indexed.has_value() == value.has_value() && (!value || *indexed == *value),
           "parsed profile answers differently");
   if (value) {
-    // A value is part of one line, cut at its first NUL.
-    Require(value->size() <= text.size(), "value longer than the file");
+    // A value is part of one line, cut at its first NUL; from UTF-16, two
+    // bytes become at most three.
+    Require(value->size() <= text.size() * 3 / 2, "value longer than the file");
     Require(value->find_first_of(std::string("\r\n\0", 3)) == std::string::npos,
             "value holds a line end or NUL");
     // Written back quoted into a file of its own, it reads the same.
     const std::string written = "[S]\r\nK=\"" + *value + "\"\r\n";
     Require(zw::FindProfileValue(written, "S", "K") == value, "value does not read back");
+  }
+
+  // UTF-16 reads the same in either byte order.
+  if (zw::IsUtf16Profile(text)) {
+    std::string swapped = text;
+    for (std::size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    Require(zw::DecodeProfileText(swapped) == zw::DecodeProfileText(text),
+            "the byte orders read differently");
   }
 
   // The buffer result is the value (or the default) cut to the buffer.

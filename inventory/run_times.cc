@@ -37,6 +37,18 @@ void Measure(Platform& platform, Handle process, ProcessRecord& slot) {
   if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
 }
 
+// Protected system processes (csrss, wininit, smss) refuse the access the
+// run time needs even to SYSTEM, but grant every caller the limited query:
+// enough to tell that they are critical, so that they are passed over
+// rather than waited for as unmeasured.
+void JudgeCriticality(Platform& platform, ProcessRecord& slot) {
+  const Handle process = platform.OpenProcess(kProcessQueryLimitedInformation, false, slot.pid);
+  if (process == Handle::kNull) return;
+  bool critical = false;
+  if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
+  platform.CloseHandle(process);
+}
+
 }  // namespace
 
 void MeasureRunTimes(Platform& platform, Inventory& inventory) {
@@ -52,6 +64,8 @@ void MeasureRunTimes(Platform& platform, Inventory& inventory) {
       platform.CloseHandle(process);
       UpperCaseInPlace(slot.name);
       if (slot.name == kCompanionName) inventory.companionPid = slot.pid;
+    } else {
+      JudgeCriticality(platform, slot);
     }
     platform.Sleep(0);
   }

@@ -73,6 +73,7 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
     slot.critical = false;
     slot.window = WindowHandle::kNull;
     slot.title.clear();
+    slot.titles.clear();
   }
   slot.pid = pid;
   slot.mark = 0;

@@ -65,6 +65,8 @@ inline constexpr std::uint32_t kTokenQuery = 0x0008;
 inline constexpr std::uint32_t kTokenAdjustPrivileges = 0x0020;
 inline constexpr std::uint32_t kProcessVmRead = 0x0010;
 inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
+/// The access every process grants to an administrator, protected ones too.
+inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
 /// The exit code GetExitCodeProcess reports while a process still runs.
@@ -251,6 +253,14 @@ class Platform {
   /// Title of `window` into `buffer` (`maxCount` bytes including the
   /// terminator). Returns its length, 0 when empty or on failure.
   virtual int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) = 0;
+
+  /// The folder of the running program, where the kill command lies beside
+  /// it; empty when it cannot be told.
+  virtual std::string ProgramDirectory() = 0;
+
+  /// Whether `window` is shown to the user (it and the windows that own it
+  /// are visible); false for hidden windows and on failure.
+  virtual bool IsWindowVisible(WindowHandle window) = 0;
 };
 
 /// The backend of the platform the tool was built for.

@@ -15,11 +15,6 @@ namespace {
 
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 
-bool IsBroadOrOther(Trustee trustee) {
-  return trustee != Trustee::kSystem && trustee != Trustee::kAdministrators &&
-         trustee != Trustee::kCurrentUser && trustee != Trustee::kUnclassified;
-}
-
 // A line number for printf: a list of at most kListSizeLimit bytes has
 // fewer lines than an unsigned holds.
 unsigned LineNumber(std::size_t line) { return static_cast<unsigned>(line); }
@@ -110,9 +105,16 @@ struct Exposure {
   std::vector<std::pair<std::string, std::uint32_t>> unknown;
 };
 
-Exposure ExposureOf(Platform& platform, const std::string& path) {
+// With `programToo`, also the program's folder: whoever may change it may
+// replace the kill command the run starts.
+Exposure ExposureOf(Platform& platform, const std::string& path, bool programToo = false) {
   Exposure exposure;
-  for (const std::string& object : {DirectoryOf(path, platform.PathSeparator()), path}) {
+  std::vector<std::string> objects = {DirectoryOf(path, platform.PathSeparator()), path};
+  if (std::string program = platform.ProgramDirectory();
+      programToo && !program.empty() && program != objects.front()) {
+    objects.push_back(std::move(program));
+  }
+  for (const std::string& object : objects) {
     SecurityInfo info;
     const std::uint32_t error = platform.GetNamedSecurityInfoA(object.c_str(), &info);
     if (error != kErrorSuccess) {
@@ -159,24 +161,10 @@ std::optional<std::string> ReadListFile(Platform& platform, const std::string& p
   return content;
 }
 
-bool WritableByOthers(const SecurityInfo& info) {
-  if (!info.hasDacl) return true;
-  std::map<Trustee, std::uint32_t> denied;
-  for (const AccessEntry& entry : info.dacl) {
-    if (!entry.allow) {
-      denied[entry.trustee] |= entry.mask;
-      continue;
-    }
-    if (!IsBroadOrOther(entry.trustee)) continue;
-    const std::uint32_t taken = denied[entry.trustee] | denied[Trustee::kEveryone];
-    if ((entry.mask & kAnyWriteAccess & ~taken) != 0) return true;
-  }
-  return false;
-}
-
-std::vector<std::string> ListTextFindings(std::string_view text,
+std::vector<std::string> ListTextFindings(std::string_view bytes,
                                           std::span<const WatchEntry> entries) {
   std::vector<std::string> findings;
+  const std::string text = DecodeProfileText(bytes);
   const std::vector<ProfileItem> items = ScanProfile(text);
   const bool hasSection = std::any_of(items.begin(), items.end(), [](const ProfileItem& item) {
     return item.isSection && EqualIgnoringAsciiCase(item.name, kWatchListSection);
@@ -218,6 +206,8 @@ std::vector<std::string> ListTextFindings(std::string_view text,
                                 Shown(key).c_str(), LineNumber(line), count));
     }
   }
+  // A UTF-16 list is converted to the ANSI code page by Windows itself.
+  if (IsUtf16Profile(bytes)) return findings;
   for (const std::size_t line : Utf8Lines(text)) {
     findings.push_back(
         Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
@@ -265,7 +255,7 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
   for (const std::string& text : surveyed) finding(text);
   if (privileged) {
-    const Exposure exposure = ExposureOf(state.platform, *path);
+    const Exposure exposure = ExposureOf(state.platform, *path, true);
     for (const std::string& object : exposure.writable) {
       finding(object + " ist fuer andere Benutzer schreibbar");
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/common/dacl.h"
 #include "run/watch_list.h"
 #include "state/run_state.h"
 
@@ -29,14 +30,8 @@ inline constexpr std::size_t kListSizeLimit = 16 * 1024 * 1024;
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
                                         std::uint32_t* error);
 
-/// Whether `info` lets anybody but the system, the administrators and the
-/// caller change the object: a null DACL, or an allowing entry with write
-/// access for a broad group or another user that no earlier denying entry
-/// for that trustee or for everyone takes away. Unclassified trustees are
-/// not judged.
-bool WritableByOthers(const SecurityInfo& info);
-
-/// The findings in the list `text`, given the entries a run read from it
+/// The findings in the list file's bytes `text` (UTF-16 decoded first),
+/// given the entries a run read from it
 /// (entries[i] is entry i + 1; the last one ended the list), one line each
 /// without the "Befund: " in front and without a line end. Values are
 /// shown cut to 64 bytes.

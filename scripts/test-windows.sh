@@ -32,6 +32,22 @@ cmake --build "$build" -j "$jobs"
 # The test wine_package checks what the zip holds.
 (cd "$build" && cpack -G ZIP | grep -F 'package:')
 
+echo "== The zip again, from another folder"
+# Nothing of the time or the place of a build is packed: the shipped
+# programs built once more elsewhere give the same zip, byte for byte.
+again="$scratch/again"
+cmake --no-warn-unused-cli -S . -B "$again" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DZW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$again" -j "$jobs" --target zeitwache kill >/dev/null
+(cd "$again" && cpack -G ZIP >/dev/null)
+for zip in "$build"/zeitwache-*.zip; do
+  if ! cmp "$zip" "$again/$(basename "$zip")"; then
+    echo "two builds of $(basename "$zip") differ" >&2
+    exit 1
+  fi
+  echo "$(basename "$zip"): built twice, the same $(stat -c %s "$zip") bytes"
+done
+
 echo "== Wine prefix"
 # Made before ctest starts: listing discovered tests already runs Wine.
 bash tests/wine/wine_prefix.sh up

@@ -29,13 +29,18 @@ struct ProcessRecord {
   std::uint32_t pid = 0;
   /// 1 when the marking pass matched the slot against the entry's pattern.
   std::int32_t mark = 0;
-  /// Last top-level window of the process seen by the window capture.
+  /// Last visible top-level window of the process seen by the window
+  /// capture.
   WindowHandle window = WindowHandle::kNull;
   /// The instance name with ".exe" appended; upper-cased in place by the
   /// run-time pass and by the check.
   std::string name;
-  /// Title of a top-level window of the process, at most kMaxTitleLength.
+  /// Title of the last visible top-level window of the process with one,
+  /// at most kMaxTitleLength; kept while the slot holds the same process.
   std::string title;
+  /// The titles of all its visible top-level windows at the latest capture,
+  /// each cut as `title` is. A title pattern matches any of them.
+  std::vector<std::string> titles;
   /// Whole seconds since the process was created, never negative; 0 until
   /// the process could be measured. Kept across snapshots only while the
   /// slot holds the same process (same pid and name).

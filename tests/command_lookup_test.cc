@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/scripted/scripted_platform.h"
+
 namespace zw::win32 {
 namespace {
 
@@ -37,6 +39,44 @@ TEST(CommandLookupTest, BesideTheExecutableThenAbsolutePathEntriesOnly) {
     });
     EXPECT_EQ(found, c.found) << c.name << " in " << c.path;
     EXPECT_EQ(probed, c.probed) << c.name << " in " << c.path;
+  }
+}
+
+// On the path, a kill.exe that others could have planted or replaced is
+// passed over with its reason; beside the executable nothing is judged.
+TEST(CommandLookupTest, UntrustedPathCandidatesAreSkipped) {
+  const SecurityInfo usersWrite{true, {{true, Trustee::kUsers, kFileAppendData}}};
+  const struct {
+    std::map<std::string, SecurityInfo> security;  // others: an empty DACL
+    std::optional<std::string> found;
+    std::string skipped;
+  } cases[] = {
+      // clang-format off
+      {{{"C:\\Pub", usersWrite}}, "D:\\bin\\kill.exe", "C:\\Pub\\kill.exe: C:\\Pub can be changed by other users;"},
+      {{{"C:\\Pub\\kill.exe", {false, {}}}, {"D:\\bin", usersWrite}}, std::nullopt, "C:\\Pub\\kill.exe: C:\\Pub\\kill.exe can be changed by other users;D:\\bin\\kill.exe: D:\\bin can be changed by other users;"},
+      {{}, "C:\\Pub\\kill.exe", ""},
+      {{{"C:\\zw", usersWrite}}, "C:\\zw\\kill.exe", ""},  // beside the executable
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    ScriptedPlatform platform;
+    platform.security = c.security;
+    std::string skipped;
+    const auto found = FindProgram(
+        "kill", "C:\\zw", "C:\\Pub;D:\\bin",
+        [&](const std::string& path) {
+          return path != "C:\\zw\\kill.exe" || c.security.count("C:\\zw");
+        },
+        [&](const std::string& path) {
+          return DistrustOf(path, [&](const std::string& object, SecurityInfo* info) {
+            return platform.GetNamedSecurityInfoA(object.c_str(), info);
+          });
+        },
+        [&](const std::string& path, const std::string& why) {
+          skipped += path + ": " + why + ";";
+        });
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(skipped, c.skipped);
   }
 }
 

@@ -58,6 +58,7 @@ TEST(KillArgumentsTest, RefusesBadIdentifierAndSaysWhy) {
         << '"' << c.argument << "\" -> " << request.error;
     EXPECT_NE(request.error.find(std::string(c.argument)), std::string::npos)
         << "the message names the argument: " << request.error;
+    EXPECT_EQ(request.zeroPid, c.argument == "0") << '"' << c.argument << '"';
   }
 }
 

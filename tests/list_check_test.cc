@@ -7,6 +7,7 @@
 namespace zw {
 namespace {
 
+using namespace std::string_literals;
 using testing::Framed;
 using testing::kWatchListPath;
 using testing::Proc;
@@ -60,6 +61,13 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\n"
        "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\n"
        "Befund: kein kill gefunden; ein Lauf kann nichts beenden\nAnzahl Befunde 2\n", "", {}, ""},
+      // Saved by Notepad as "Unicode": read as a run reads it, no UTF-8 finding.
+      {"\xFF\xFE[\0P\0G\0M\0]\0\n\0P\0G\0M\0\x30\0\x30\0\x31\0=\0\xC4\0P\0P\0\n\0"
+       "A\0K\0T\0\x30\0\x30\0\x31\0=\0\x36\0\x30\0"s, 0, true, {}, 1,
+       "Eintrag 001: Name \xC3\x84PP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
+       "Befund: PGM001=\xC3\x84PP enthaelt Zeichen ausserhalb von ASCII; sie passen nur in "
+       "gleicher Schreibung\nAnzahl Befunde 1\n", ""},
       {"[PGN]\nPGM001=APP\nAKT001=60\n[x]\n", 0, true, {}, 1,
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: kein Abschnitt [PGM] (gefunden: [PGN], [x])\nAnzahl Befunde 1\n", ""},
@@ -137,6 +145,11 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Anzahl Befunde 2\n",
        "zeitwache: writable by other users, who thereby decide what is ended: "
        "C:\\WATCH, C:\\WATCH\\ZEITWACHE.INI\n"},
+      // The program's folder, where kill lies, is judged by the check only.
+      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\ZW", kOpenToUsers}}, 1,
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
+       "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
+       "Befund: C:\\ZW ist fuer andere Benutzer schreibbar\nAnzahl Befunde 1\n", ""},
       // Without the privilege nobody's list is trusted more than the caller's.
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"

@@ -12,9 +12,10 @@ using testing::Framed;
 using testing::Proc;
 using testing::ScriptedRun;
 
-// Processes: 10 BATCH01.EXE, 11 FAKTURA.EXE with the window "Kundenliste
-// Nord", 12 MONATSREPORT.EXE, 13 the watchdog itself, 14 a console titled
-// "kill 12".
+// Processes: 10 BATCH01.EXE with an invisible window "kill 10", 11
+// FAKTURA.EXE with the windows "Kundenliste Nord" and "Rechnung 4711" and
+// an invisible "Default IME", 12 MONATSREPORT.EXE, 13 the watchdog itself,
+// 14 a console titled "kill 12".
 ScriptedRun& Scripted(ScriptedRun& run) {
   auto& p = run.platform;
   p.currentProcessId = 13;
@@ -23,6 +24,9 @@ ScriptedRun& Scripted(ScriptedRun& run) {
                           Proc(p, 14, u"cmd", 50)}),
                   {}}};
   p.windows = {{WindowHandle{0x501}, 11, "Kundenliste Nord"},
+               {WindowHandle{0x507}, 11, "Rechnung 4711"},
+               {WindowHandle{0x508}, 11, "Default IME", false},
+               {WindowHandle{0x509}, 10, "kill 10", false},
                {WindowHandle{0x502}, 14, "kill 12"},
                {WindowHandle{0x503}, 999, "no such process"},
                {WindowHandle{0x504}, 13, "ZEITWACHE"}};
@@ -34,11 +38,13 @@ TEST(PatternEntry, MatchesByCutNameFullNameOrTitle) {
     std::string entry;
     std::int32_t expectedPid;  // -1: no match
   } cases[] = {
-      {"BATCH??", 10},        // cut name BATCH01
+      {"BATCH??", 10},        // cut name BATCH01; an invisible "kill" title spares nothing
       {"batch??", 10},        // entry names are upper-cased
       {"*01.EXE", 10},        // full name
       {"*.EXE", -1},          // matches the idle entry first: names no program
-      {"*KUNDENLISTE*", 11},  // window title
+      {"*KUNDENLISTE*", 11},  // window title, not its last one
+      {"*RECHNUNG*", 11},     // any visible window's title
+      {"*DEFAULT IME*", -1},  // invisible windows are not seen
       {"*REPORT*", 12},
       {"MONATS[P-S]EPORT*", 12},
       {"MONATS[P-S]EPORT", -1},  // no "*" or "?": a prefix, and none begins so

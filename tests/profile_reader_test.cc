@@ -90,6 +90,25 @@ TEST(ProfileReader, LineLayout) {
   ExpectRows(rows);
 }
 
+// Files saved as "Unicode" by Notepad: UTF-16 after a byte-order mark, read
+// into UTF-8.
+TEST(ProfileReader, Utf16) {
+  const Row rows[] = {
+      // clang-format off
+      {"little endian", "\xFF\xFE[\0P\0G\0M\0]\0\r\0\n\0A\0=\0a\0z\0\r\0\n\0"sv, "PGM", "A", "d", 64, "az", 2},
+      {"big endian", "\xFE\xFF\0[\0P\0G\0M\0]\0\n\0A\0=\0a\0z"sv, "PGM", "A", "d", 64, "az", 2},
+      {"to UTF-8", "\xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0\xE4\0\xAC\x20"sv, "PGM", "A", "d", 64, "\xC3\xA4\xE2\x82\xAC", 5},
+      {"surrogate pair", "\xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0\x3D\xD8\x00\xDE"sv, "PGM", "A", "d", 64, "\xF0\x9F\x98\x80", 4},
+      {"half a pair", "\xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0\x3D\xD8z\0\x00\xDE"sv, "PGM", "A", "d", 64, "?z?", 3},
+      {"odd last byte dropped", "\xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0a\0z"sv, "PGM", "A", "d", 64, "a", 1},
+      {"NUL unit ends the value", "\xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0a\0\0\0z\0"sv, "PGM", "A", "d", 64, "a", 1},
+      {"without a mark: bytes", "[\0P\0G\0M\0]\0\n\0A\0=\0a\0"sv, "PGM", "A", "d", 64, "d", 1},
+      {"mark after a blank: bytes", " \xFF\xFE[\0P\0G\0M\0]\0\n\0A\0=\0a\0"sv, "PGM", "A", "d", 64, "d", 1},
+      // clang-format on
+  };
+  ExpectRows(rows);
+}
+
 TEST(ProfileReader, Sections) {
   const Row rows[] = {
       {"case-insensitive", kWatchList, "pgm", "pgm001", "d", 64, "notepad", 7},

@@ -105,15 +105,20 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        [](ScriptedRun& run) {
          ScriptedProcess init = Proc(run.platform, 1, u"zinit", 500);
          init.critical = true;
+         ScriptedProcess csrss = init;  // protected: a limited query only
+         csrss.pid = 5;
+         csrss.name = u"zcsrss";
+         csrss.queryLimitedOnly = true;
          run.platform.snapshots = {
-             {Framed({Proc(run.platform, 4242, u"zeitwache", 500), init}), {}}};
+             {Framed({Proc(run.platform, 4242, u"zeitwache", 500), init, csrss}), {}}};
          run.state.verbose = 1;
          run.state.listingDone = 1;
        },
        1,
        {},
        "Prozess uebergangen: ZEITWACHE.EXE, 4242 (Zeitwache selbst)\n"
-       "Prozess uebergangen: ZINIT.EXE, 1 (Systemprozess)\n",
+       "Prozess uebergangen: ZINIT.EXE, 1 (Systemprozess)\n"
+       "Prozess uebergangen: ZCSRSS.EXE, 5 (Systemprozess)\n",
        CheckResult::kNoProcess,
        0,
        "Z"},

@@ -8,6 +8,8 @@ namespace zw {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 enum class LineKind { kIgnored, kSection, kKey };
 
@@ -68,6 +70,48 @@ ProfileLine ParseLine(std::string_view raw) {
   return parsed;
 }
 
+// One UTF-16 unit at `at` units into `bytes`.
+char32_t UnitAt(std::string_view bytes, std::size_t at, bool bigEndian) {
+  const auto first = static_cast<unsigned char>(bytes[2 * at]);
+  const auto second = static_cast<unsigned char>(bytes[2 * at + 1]);
+  return bigEndian ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  const int trailing = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out.push_back(static_cast<char>(kLead[trailing] | (c >> (6 * trailing))));
+  for (int k = trailing - 1; k >= 0; --k) {
+    out.push_back(static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F)));
+  }
+}
+
+std::string Utf16ToProfileBytes(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  const std::size_t units = bytes.size() / 2;
+  for (std::size_t i = 0; i < units; ++i) {
+    char32_t c = UnitAt(bytes, i, bigEndian);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+      const char32_t low = UnitAt(bytes, i + 1, bigEndian);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    // Half a pair has no character; the Windows reader shows "?" for what
+    // the code page cannot hold.
+    if (c >= 0xD800 && c <= 0xDFFF) c = U'?';
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
 std::string LowerCase(std::string_view name) {
   std::string lower(name);
   for (char& c : lower) c = AsciiLower(c);
@@ -97,8 +141,19 @@ std::uint32_t CopyResult(std::optional<std::string_view> found, const char* defa
 
 }  // namespace
 
-std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+bool IsUtf16Profile(std::string_view bytes) {
+  return bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom);
+}
+
+std::string DecodeProfileText(std::string_view bytes) {
+  if (!IsUtf16Profile(bytes)) return std::string(bytes);
+  return Utf16ToProfileBytes(bytes.substr(2), bytes.starts_with(kUtf16BeBom));
+}
+
+std::optional<std::string> FindProfileValue(std::string_view bytes, std::string_view section,
                                             std::string_view key) {
+  const std::string decoded = IsUtf16Profile(bytes) ? DecodeProfileText(bytes) : std::string();
+  std::string_view text = IsUtf16Profile(bytes) ? std::string_view(decoded) : bytes;
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
   const std::string_view wantedSection = CleanName(section);
   const std::string_view wantedKey = CleanName(key);
@@ -150,7 +205,9 @@ std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::strin
                     buffer, size);
 }
 
-ProfileIndex::ProfileIndex(std::string_view text) {
+ProfileIndex::ProfileIndex(std::string_view bytes) {
+  const std::string decoded = IsUtf16Profile(bytes) ? DecodeProfileText(bytes) : std::string();
+  std::string_view text = IsUtf16Profile(bytes) ? std::string_view(decoded) : bytes;
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
   // The lines before the first header belong to the unnamed section, and
   // only those: a later "[]" is a second section of that name.

@@ -4,6 +4,10 @@
 //
 //  - a UTF-8 byte-order mark at the very start is skipped; every other byte
 //    is passed through unchanged (no code-page conversion);
+//  - a file that starts with a UTF-16 byte-order mark (little or big endian,
+//    as Notepad saves "Unicode") is read as UTF-16 and its text handed on in
+//    UTF-8, the multibyte form of the backends that use this reader (see
+//    DecodeProfileText);
 //  - CR and LF each end a line (so CRLF does too);
 //  - blanks around lines, section names, keys and values are dropped; a
 //    blank is a space, tab, LF, VT, FF, CR or the DOS end-of-file mark ^Z;
@@ -27,12 +31,20 @@
 
 namespace zw {
 
+/// The text of the profile file `bytes` as the rules below read it: UTF-16
+/// (after a little- or big-endian byte-order mark) converted to UTF-8, with
+/// a unit that is half of a surrogate pair alone as "?" and an odd last byte
+/// dropped; any other file as it is, a UTF-8 byte-order mark included.
+std::string DecodeProfileText(std::string_view bytes);
+
+/// True when `bytes` starts with a UTF-16 byte-order mark.
+bool IsUtf16Profile(std::string_view bytes);
+
 /// The value of `key` in the first section named `section` of the profile
-/// `text`, as GetPrivateProfileStringA reports it given room enough: with
-/// one pair of matching quotes around the whole value removed. nullopt when
-/// the section or key is missing or the key line has no "=" (a line "key ="
-/// has the empty value). `section` and `key` lose their surrounding blanks
-/// before the comparison.
+/// `text` (a file's bytes, decoded here as DecodeProfileText does), as GetPrivateProfileStringA
+/// reports it given room enough: with one pair of matching quotes around the whole value removed.
+/// nullopt when the section or key is missing or the key line has no "=" (a line "key =" has the
+/// empty value). `section` and `key` lose their surrounding blanks before the comparison.
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key);
 
@@ -49,7 +61,8 @@ struct ProfileItem {
 };
 
 /// Every section header and key line of the profile `text`, in order, by
-/// the rules above; names and values point into `text`.
+/// the rules above; names and values point into `text`, which must have
+/// been decoded by DecodeProfileText.
 std::vector<ProfileItem> ScanProfile(std::string_view text);
 
 /// GetPrivateProfileStringA's result for a file whose content is `text`
@@ -66,6 +79,7 @@ std::uint32_t ReadProfileString(std::optional<std::string_view> text, std::strin
 /// gives for the same text, without reading the text again.
 class ProfileIndex {
  public:
+  /// `text`: a file's bytes, decoded here as DecodeProfileText does.
   explicit ProfileIndex(std::string_view text);
 
   /// As FindProfileValue(text, section, key).

@@ -576,6 +576,8 @@ std::uint32_t LinuxPlatform::GetCurrentProcessId() {
 
 std::int64_t LinuxPlatform::time() { return ::time(nullptr); }
 
+std::string LinuxPlatform::ProgramDirectory() { return OwnDirectory(); }
+
 // There is no window system to ask: no windows, and none can be described.
 bool LinuxPlatform::EnumWindows(const std::function<bool(WindowHandle)>&) { return true; }
 

@@ -162,14 +162,14 @@ int ScriptedPlatform::WideCharToMultiByte(const char16_t* wide, int wideLength, 
   return WideCharToUtf8(wide, wideLength, out, outSize, &lastError_);
 }
 
-Handle ScriptedPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) {
+Handle ScriptedPlatform::OpenProcess(std::uint32_t desiredAccess, bool, std::uint32_t processId) {
   if (Fails(ScriptedOp::kOpenProcess)) return Handle::kNull;
   const ScriptedProcess* p = FindLive(processId);
   if (p == nullptr) {
     lastError_ = kErrorInvalidParameter;
     return Handle::kNull;
   }
-  if (!p->openable) {
+  if (!p->openable || (p->queryLimitedOnly && desiredAccess != kProcessQueryLimitedInformation)) {
     lastError_ = kErrorAccessDenied;
     return Handle::kNull;
   }
@@ -284,6 +284,11 @@ std::uint32_t ScriptedPlatform::GetWindowThreadProcessId(WindowHandle window,
   if (w == nullptr) return 0;
   *processId = w->pid;
   return 1;
+}
+
+bool ScriptedPlatform::IsWindowVisible(WindowHandle window) {
+  const ScriptedWindow* w = FindWindow(window);
+  return w != nullptr && w->visible;
 }
 
 int ScriptedPlatform::GetWindowTextA(WindowHandle window, char* buffer, int maxCount) {

@@ -26,6 +26,9 @@ struct ScriptedProcess {
   std::optional<FileTime> creationOverride;
   /// IsProcessCritical's answer.
   bool critical = false;
+  /// Opens with kProcessQueryLimitedInformation alone, as a protected
+  /// system process does.
+  bool queryLimitedOnly = false;
 };
 
 struct ScriptedSnapshot {
@@ -38,6 +41,8 @@ struct ScriptedWindow {
   WindowHandle window = WindowHandle::kNull;
   std::uint32_t pid = 0;
   std::string title;
+  /// false: an invisible window, such as a GUI program's IME window.
+  bool visible = true;
 };
 
 /// The operations that can be made to fail.
@@ -64,6 +69,8 @@ class ScriptedPlatform final : public Platform {
   // --- the script ---
   char separator = '\\';
   std::string currentDirectory = "C:\\WATCH";
+  /// Where the watchdog and its kill command lie.
+  std::string programDirectory = "C:\\ZW";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
   /// DACLs by exact path; any other path has an empty one.
@@ -157,6 +164,8 @@ class ScriptedPlatform final : public Platform {
   bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+  bool IsWindowVisible(WindowHandle window) override;
+  std::string ProgramDirectory() override { return programDirectory; }
 
  private:
   bool Fails(ScriptedOp op);

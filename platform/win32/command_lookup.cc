@@ -1,6 +1,9 @@
 #include "platform/win32/command_lookup.h"
 
+#include <cstdio>
+
 #include "base/ascii.h"
+#include "platform/common/dacl.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -55,9 +58,10 @@ bool HoldsPath(std::string_view name) {
   return name.find_first_of("\\/:") != std::string_view::npos;
 }
 
-std::optional<std::string> FindProgram(std::string_view name, std::string_view moduleDirectory,
-                                       std::string_view searchPath,
-                                       const std::function<bool(const std::string&)>& exists) {
+std::optional<std::string> FindProgram(
+    std::string_view name, std::string_view moduleDirectory, std::string_view searchPath,
+    const std::function<bool(const std::string&)>& exists, const Distrust& distrust,
+    const std::function<void(const std::string&, const std::string&)>& skipped) {
   if (name.empty() || HoldsPath(name)) return std::nullopt;
   std::string file(name);
   if (!HasExtension(name)) file += ".exe";
@@ -74,28 +78,35 @@ std::optional<std::string> FindProgram(std::string_view name, std::string_view m
     if (end == std::string_view::npos) end = searchPath.size();
     const std::string_view entry = Unquoted(searchPath.substr(at, end - at));
     at = end + 1;
-    if (auto inPath = tryIn(entry)) return inPath;
+    std::optional<std::string> inPath = tryIn(entry);
+    if (!inPath) continue;
+    // Beside the executable the installer decides what lies; on the path,
+    // anybody who can write a folder could.
+    const std::string why = distrust ? distrust(*inPath) : std::string();
+    if (why.empty()) return inPath;
+    if (skipped) skipped(*inPath, why);
   }
   return std::nullopt;
 }
 
+std::string DistrustOf(const std::string& path, const SecurityReader& security) {
+  const std::size_t slash = path.find_last_of("\\/");
+  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  if (folder.empty() || folder.back() == ':') folder += '\\';
+  for (const std::string& object : {folder, path}) {
+    SecurityInfo info;
+    const std::uint32_t error = security(object, &info);
+    if (error != kErrorSuccess) {
+      return "the permissions of " + object + " cannot be read (error " + std::to_string(error) +
+             ")";
+    }
+    if (WritableByOthers(info)) return object + " can be changed by other users";
+  }
+  return {};
+}
+
 #ifdef _WIN32
 namespace {
-
-std::string ModuleDirectory() {
-  std::vector<char> path(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      const std::string_view module(path.data(), length);
-      const std::size_t slash = module.find_last_of("\\/");
-      return slash == std::string_view::npos ? std::string() : std::string(module.substr(0, slash));
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
 
 std::string SearchPath() {
   const DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
@@ -113,19 +124,48 @@ bool IsFile(const std::string& path) {
 
 }  // namespace
 
-bool ResolveCommandProgram(const char* commandLine, std::string* program) {
+std::string ModuleDirectory() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      const std::string_view module(path.data(), length);
+      const std::size_t slash = module.find_last_of("\\/");
+      return slash == std::string_view::npos ? std::string() : std::string(module.substr(0, slash));
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+bool ResolveCommandProgram(const char* commandLine, const SecurityReader& security,
+                           std::string* program) {
   program->clear();
   const std::string word = ProgramWord(commandLine != nullptr ? commandLine : "");
   if (HoldsPath(word)) return true;
-  std::optional<std::string> found = FindProgram(word, ModuleDirectory(), SearchPath(), IsFile);
+  const auto distrust = [&](const std::string& candidate) {
+    return DistrustOf(candidate, security);
+  };
+  const auto skipped = [](const std::string& candidate, const std::string& why) {
+    std::fprintf(stderr, "zeitwache: not starting untrusted %s: %s\n", candidate.c_str(),
+                 why.c_str());
+  };
+  std::optional<std::string> found =
+      FindProgram(word, ModuleDirectory(), SearchPath(), IsFile, distrust, skipped);
   if (!found) return false;
   *program = std::move(*found);
   return true;
 }
 
-std::string LocateCommandProgram(std::string_view name, bool* beside) {
+std::string LocateCommandProgram(std::string_view name, const SecurityReader& security,
+                                 bool* beside) {
   const std::string moduleDirectory = ModuleDirectory();
-  std::optional<std::string> found = FindProgram(name, moduleDirectory, SearchPath(), IsFile);
+  const auto distrust = [&](const std::string& candidate) {
+    return DistrustOf(candidate, security);
+  };
+  std::optional<std::string> found =
+      FindProgram(name, moduleDirectory, SearchPath(), IsFile, distrust);
   if (!found) return {};
   const std::size_t slash = found->find_last_of("\\/");
   *beside = slash != std::string::npos && !moduleDirectory.empty() &&

@@ -9,7 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace zw::win32 {
+
+/// Why a program must not be started (empty: it may be).
+using Distrust = std::function<std::string(const std::string& program)>;
+/// Reads the DACL of a file or directory as Platform::GetNamedSecurityInfoA.
+using SecurityReader = std::function<std::uint32_t(const std::string& object, SecurityInfo* info)>;
 
 /// The program name of `commandLine` as CreateProcessA reads it: the text
 /// in the leading double quotes, or up to the first blank or tab.
@@ -26,23 +33,41 @@ bool HoldsPath(std::string_view name);
 /// given ".exe" when it has no extension, beside the running executable in
 /// `moduleDirectory`, then in each absolute entry of the ';'-separated
 /// `searchPath`; never in the current directory, nor in a relative entry. A
-/// candidate counts when `exists` says so; nullopt when none does.
-std::optional<std::string> FindProgram(std::string_view name, std::string_view moduleDirectory,
-                                       std::string_view searchPath,
-                                       const std::function<bool(const std::string&)>& exists);
+/// candidate counts when `exists` says so and, found on the path, when
+/// `distrust` (if given) has nothing against it; an untrusted one is passed
+/// to `skipped` with the reason, and the search goes on. nullopt when none
+/// counts.
+std::optional<std::string> FindProgram(
+    std::string_view name, std::string_view moduleDirectory, std::string_view searchPath,
+    const std::function<bool(const std::string&)>& exists, const Distrust& distrust = {},
+    const std::function<void(const std::string&, const std::string&)>& skipped = {});
+
+/// What speaks against starting the program at `path`: that it, or the
+/// folder that holds it, can be changed by anybody but the administrators,
+/// the system and the caller (WritableByOthers), or that either's DACL
+/// cannot be read. Empty when nothing does.
+std::string DistrustOf(const std::string& path, const SecurityReader& security);
 
 #ifdef _WIN32
+/// The folder of the running executable; empty when it cannot be told.
+std::string ModuleDirectory();
+
 /// The application name CreateProcessA is to be given for `commandLine`
 /// when the caller gives none: FindProgram's answer on this system, in
 /// `*program`. `*program` stays empty when the command line's program
 /// holds a path (CreateProcessA then searches nowhere). False when the
-/// program is found nowhere.
-bool ResolveCommandProgram(const char* commandLine, std::string* program);
+/// program is found nowhere. A program found on PATH is judged by
+/// DistrustOf with `security`; an untrusted one is skipped with one line on
+/// standard error.
+bool ResolveCommandProgram(const char* commandLine, const SecurityReader& security,
+                           std::string* program);
 
-/// FindProgram's answer for the bare program `name` on this system, empty
-/// when none is found; `*beside` tells whether it stands beside the running
-/// executable, where this program's own commands are installed.
-std::string LocateCommandProgram(std::string_view name, bool* beside);
+/// The program a run would start for the bare program `name`: FindProgram's
+/// answer on this system with the same judgement of PATH entries, but silent;
+/// empty when none is found. `*beside` tells whether it stands beside the
+/// running executable, where this program's own commands are installed.
+std::string LocateCommandProgram(std::string_view name, const SecurityReader& security,
+                                 bool* beside);
 #endif
 
 }  // namespace zw::win32

@@ -256,7 +256,10 @@ class Win32Platform : public Platform {
     // which would look in the current directory, the watch list's.
     std::string program;
     if (applicationName == nullptr) {
-      if (!win32::ResolveCommandProgram(commandLine, &program)) {
+      const auto security = [this](const std::string& object, SecurityInfo* info) {
+        return GetNamedSecurityInfoA(object.c_str(), info);
+      };
+      if (!win32::ResolveCommandProgram(commandLine, security, &program)) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
       }
@@ -277,7 +280,10 @@ class Win32Platform : public Platform {
     const std::string_view word = name != nullptr ? name : "";
     *own = false;
     if (word.empty() || win32::HoldsPath(word)) return std::string(word);
-    return win32::LocateCommandProgram(word, own);
+    const auto security = [this](const std::string& object, SecurityInfo* info) {
+      return GetNamedSecurityInfoA(object.c_str(), info);
+    };
+    return win32::LocateCommandProgram(word, security, own);
   }
 
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
@@ -330,6 +336,12 @@ class Win32Platform : public Platform {
 
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override {
     return ::GetWindowTextA(ToWin32(window), buffer, maxCount);
+  }
+
+  std::string ProgramDirectory() override { return win32::ModuleDirectory(); }
+
+  bool IsWindowVisible(WindowHandle window) override {
+    return ::IsWindowVisible(ToWin32(window)) != FALSE;
   }
 };
 

@@ -8,6 +8,7 @@
 #   within-limit <bin dir> <probe exe>    a program within its limit waited for
 #   queries <bin dir> <probe exe>         a large process object collected
 #                                         several times at the first check only
+#   ask, title                            see wine_ask_steps.sh
 # Runs in $WINEPREFIX, which must be a prefix made for these tests: every
 # process signalled is one this script started there.
 set -uo pipefail
@@ -63,13 +64,14 @@ to_windows_path() {
   echo "Z:${path//\//\\}"
 }
 
-# start_probe <exe> <seconds>: starts a copy of the probe that lies in the
-# work directory; sets probe_job (the launcher, which ends with the program
-# and reports its exit code) and probe_pid (its Windows process identifier).
+# start_probe <exe> <seconds> [<exit code>]: starts a copy of the probe (or
+# of the window probe, given its title and save file) that lies in the work
+# directory; sets probe_job (the launcher, which ends with the program and
+# reports its exit code) and probe_pid (its Windows process identifier).
 start_probe() {
   local exe="$1" pidfile="$1.pid"
   rm -f "$pidfile"
-  wine "$work/$exe" "$2" "$kProbeOwnExit" "$pidfile" </dev/null >/dev/null 2>&1 &
+  wine "$work/$exe" "$2" "${3:-$kProbeOwnExit}" "$pidfile" </dev/null >/dev/null 2>&1 &
   probe_job=$!
   jobs_started+=("$probe_job")
   for _ in $(seq 1 300); do
@@ -157,7 +159,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.md ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
@@ -182,7 +184,13 @@ step_package() {
       fail "$(basename "$exe") has no version information $version"
   done
   grep -q '/' "$out/bin/ZEITWACHE.INI" && fail "the Windows watch list names a path with /"
-  ((failures == 0)) && ok "version information $version, a Windows watch list"
+  grep -qv $'\r$' "$out/bin/README.txt" && fail "README.txt has a line without CRLF"
+  for exe in "$out/bin/zeitwache.exe" "$out/bin/kill.exe"; do
+    x86_64-w64-mingw32-strings "$exe" >"$out/strings.txt"
+    grep -q 'level="asInvoker"' "$out/strings.txt" && grep -q '>true</longPathAware>' "$out/strings.txt" ||
+      fail "$(basename "$exe") has no application manifest"
+  done
+  ((failures == 0)) && ok "version information $version, manifests, a Windows watch list and README.txt"
 }
 
 step_register() {
@@ -258,17 +266,21 @@ step_kill() {
   # Told a creation time the probe does not have, kill leaves it alone: the
   # probe is still there to be ended next.
   ZEITWACHE_TARGET="$probe_pid:1" expect_kill_refused 4 'created at another time' "$probe_pid"
-  # The grace period of the Linux kill is accepted and changes nothing here.
+  # A program without windows or a console of its own has nothing to be
+  # asked through: terminated at once, and kill says so.
   wine "$bin/kill.exe" --grace=5 "$probe_pid" </dev/null >kill.out 2>kill.err
   code=$?
-  if [[ "$code" == 0 && ! -s kill.err ]]; then ok "kill --grace=5 $probe_pid"; else fail "kill --grace=5 $probe_pid -> $code: $(cat kill.err)"; fi
+  if [[ "$code" == 0 ]] && grep -q "^kill: process $probe_pid has no visible window" kill.err; then
+    ok "kill --grace=5 $probe_pid: $(tr -d '\r' <kill.err)"
+  else
+    fail "kill --grace=5 $probe_pid -> $code: $(cat kill.err)"
+  fi
   wait_probe "$probe_job" 15
   expect_terminated "probe" "$probe_code"
 
   expect_kill_refused 2 "missing process identifier"
   expect_kill_refused 2 "too many arguments" "$probe_pid" "$probe_pid"
   expect_kill_refused 2 '"-2": must be positive' -2
-  expect_kill_refused 2 '"0": must be positive' 0
   expect_kill_refused 2 '"abc": not a decimal number' abc
   expect_kill_refused 2 '"12x": unexpected characters' 12x
   expect_kill_refused 2 '"99999999999": out of range' 99999999999
@@ -360,6 +372,9 @@ step_queries() {
   ok "every later check: 1 collection"
 }
 
+# shellcheck source=tests/wine/wine_ask_steps.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_ask_steps.sh"
+
 step="${1:-}"
 shift || true
 case "$step" in
@@ -371,8 +386,10 @@ case "$step" in
   overdue) step_overdue "$@" ;;
   within-limit) step_within_limit "$@" ;;
   queries) step_queries "$@" ;;
+  ask) step_ask "$@" ;;
+  title) step_title "$@" ;;
   *)
-    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit|queries ..." >&2
+    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit|queries|ask|title ..." >&2
     exit 2
     ;;
 esac

@@ -12,7 +12,7 @@ constexpr std::string_view kUsage = "usage: kill [-t SECONDS] <pid>";
 constexpr std::string_view kHelp =
     "usage: kill [-t SECONDS] <pid>\n"
     "Ends the one process <pid>: SIGTERM, up to SECONDS (default 5, at most 3600)\n"
-    "for it to end, then SIGKILL. On Windows it is terminated at once.\n"
+    "for it to end, then SIGKILL.\n"
     "With ZEITWACHE_TARGET=PID:CREATION set, a process with another creation time\n"
     "is not signalled.\n"
     "Exit codes: 0 ended, 1 could not be ended, 2 command line refused,\n"
@@ -79,7 +79,11 @@ KillRequest ParseProcessId(std::string_view argument, KillRequest request) {
   if (!pid && !outOfRange) return Refuse(kWhat, argument, reason);
   // A negative identifier is refused as such, however large: it is not a
   // process on any system this runs on (to kill(2) it names a group).
-  if (negative || pid == 0u) return Refuse(kWhat, argument, "must be positive");
+  if (negative || pid == 0u) {
+    KillRequest refusal = Refuse(kWhat, argument, "must be positive");
+    refusal.zeroPid = !negative;
+    return refusal;
+  }
   if (outOfRange || *pid > kMaxTargetPid) {
     return Refuse(kWhat, argument, "out of range (at most " + std::to_string(kMaxTargetPid) + ")");
   }

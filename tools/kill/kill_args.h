@@ -28,6 +28,9 @@ struct KillRequest {
   std::uint32_t graceSeconds = kDefaultGraceSeconds;
   std::string error;  // empty when `pid` and `graceSeconds` are valid
   bool help = false;  // --help, -h or /?: show KillUsage() and do nothing else
+  /// Refused because the identifier is 0, which on Windows names the Idle
+  /// process rather than nothing.
+  bool zeroPid = false;
 
   bool Ok() const { return error.empty(); }
 };

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/common/target_identity.h"
 #include "platform/win32_errors.h"
+#include "tools/kill/ask_win32.h"
 #include "tools/kill/kill_args.h"
 #include "tools/kill/kill_exit.h"
 
@@ -23,6 +25,18 @@ namespace {
 
 using zw::kill::ExitCodeOf;
 using zw::kill::KillExit;
+
+constexpr char kHelp[] =
+    "usage: kill [-t SECONDS] <pid>\n"
+    "Ends the one process <pid>: posts WM_CLOSE to its visible windows and sends\n"
+    "Ctrl-Break to a console it has to itself, waits up to SECONDS (default 5, at\n"
+    "most 3600) for it to end, then terminates it (TerminateProcess). A process\n"
+    "with nothing to be asked through, or SECONDS 0, is terminated at once.\n"
+    "With ZEITWACHE_TARGET=PID:CREATION set, a process with another creation time\n"
+    "is not ended.\n"
+    "Exit codes: 0 ended, 1 could not be ended, 2 command line refused,\n"
+    "3 no such process, 4 the identifier now names another process,\n"
+    "5 a process that must never be ended (Idle, System, a critical process).\n";
 
 // Seen by whoever waits for the terminated process.
 constexpr UINT kTerminatedExitCode = 1;
@@ -76,7 +90,49 @@ zw::FileTime CreationOf(HANDLE process, bool* ok) {
   return static_cast<zw::FileTime>(creation.dwHighDateTime) << 32 | creation.dwLowDateTime;
 }
 
-int Terminate(std::uint32_t pid, std::optional<zw::FileTime> expected) {
+// Terminates `process` and waits until it is gone.
+int Force(HANDLE process, std::uint32_t pid) {
+  if (!TerminateProcess(process, kTerminatedExitCode)) {
+    const DWORD error = GetLastError();
+    // A process that has already ended refuses to be terminated again.
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return ExitCodeOf(KillExit::kEnded);
+    return Fail("terminate", pid, error);
+  }
+  if (WaitForSingleObject(process, kGoneWaitMs) != WAIT_OBJECT_0) {
+    std::fprintf(stderr, "kill: process %lu is still there %lu s after it was terminated\n",
+                 static_cast<unsigned long>(pid), static_cast<unsigned long>(kGoneWaitMs / 1000));
+    return ExitCodeOf(KillExit::kNotEnded);
+  }
+  return ExitCodeOf(KillExit::kEnded);
+}
+
+// Asks `process` to end, gives it up to `graceSeconds`, and terminates it
+// when it is still there; says so when it had to. A grace of 0 terminates
+// at once, as SIGKILL does on Linux. A process that has nothing to be asked
+// through (no visible window, no console of its own) is terminated without
+// waiting: nothing would make it end in the meantime.
+int End(HANDLE process, std::uint32_t pid, std::uint32_t graceSeconds) {
+  if (graceSeconds == 0) return Force(process, pid);
+  const zw::kill::Asked asked = zw::kill::AskToEnd(pid);
+  if (asked.Any() && WaitForSingleObject(process, graceSeconds * 1000) == WAIT_OBJECT_0) {
+    return ExitCodeOf(KillExit::kEnded);
+  }
+  const int code = Force(process, pid);
+  if (code != ExitCodeOf(KillExit::kEnded)) return code;
+  if (asked.Any()) {
+    std::fprintf(stderr, "kill: process %lu did not end within %lu s of %s; terminated\n",
+                 static_cast<unsigned long>(pid), static_cast<unsigned long>(graceSeconds),
+                 asked.Describe().c_str());
+  } else {
+    std::fprintf(stderr,
+                 "kill: process %lu has no visible window and no console of its own to be asked "
+                 "through; terminated\n",
+                 static_cast<unsigned long>(pid));
+  }
+  return code;
+}
+
+int Terminate(std::uint32_t pid, std::uint32_t graceSeconds, std::optional<zw::FileTime> expected) {
   if (pid == kIdlePid || pid == kSystemPid) return Refuse(pid, "a system process");
   if (pid == GetCurrentProcessId()) return Refuse(pid, "kill itself");
   HANDLE process =
@@ -107,29 +163,24 @@ int Terminate(std::uint32_t pid, std::optional<zw::FileTime> expected) {
       return done(ExitCodeOf(KillExit::kIdentityDiffers));
     }
   }
-  if (!TerminateProcess(process, kTerminatedExitCode)) {
-    const DWORD error = GetLastError();
-    // A process that has already ended refuses to be terminated again.
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return done(ExitCodeOf(KillExit::kEnded));
-    return done(Fail("terminate", pid, error));
-  }
-  if (WaitForSingleObject(process, kGoneWaitMs) != WAIT_OBJECT_0) {
-    std::fprintf(stderr, "kill: process %lu is still there %lu s after it was terminated\n",
-                 static_cast<unsigned long>(pid), static_cast<unsigned long>(kGoneWaitMs / 1000));
-    return done(ExitCodeOf(KillExit::kNotEnded));
-  }
-  return done(ExitCodeOf(KillExit::kEnded));
+  return done(End(process, pid, graceSeconds));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (arguments.size() == 2 && arguments[0] == zw::kill::kConsoleBreakSwitch) {
+    const zw::KillRequest target = zw::ParseKillArguments(std::span(arguments).subspan(1));
+    return target.Ok() ? zw::kill::RunConsoleBreak(target.pid) : ExitCodeOf(KillExit::kUsage);
+  }
   const zw::KillRequest request = zw::ParseKillArguments(arguments);
   if (request.help) {
-    std::fputs(zw::KillUsage().data(), stdout);
+    std::fputs(kHelp, stdout);
     return ExitCodeOf(KillExit::kEnded);
   }
+  // Identifier 0 is the Idle process here, not a malformed identifier.
+  if (request.zeroPid) return Refuse(kIdlePid, "the Idle process");
   if (!request.Ok()) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
     return ExitCodeOf(KillExit::kUsage);
@@ -138,5 +189,5 @@ int main(int argc, char** argv) {
   const std::optional<zw::FileTime> expected =
       zw::ExpectedCreation(request.pid, std::getenv(zw::kTargetVariable), &warning);
   if (!warning.empty()) std::fprintf(stderr, "kill: %s\n", warning.c_str());
-  return Terminate(request.pid, expected);
+  return Terminate(request.pid, request.graceSeconds, expected);
 }
