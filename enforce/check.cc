@@ -4,7 +4,6 @@
 
 #include "base/ascii.h"
 #include "enforce/marking.h"
-#include "base/ascii.h"
 #include "enforce/terminate.h"
 #include "inventory/inventory.h"
 
@@ -55,6 +54,9 @@ void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_
 }
 
 void Terminate(RunState& state, const ProcessRecord& slot) {
+  // A request to stop the run waits until the lines for the commands
+  // started are out, so that no termination goes unlogged.
+  state.platform.HoldTermination(true);
   std::uint32_t error = 0;
   const TerminateOutcome outcome = TerminateByCommand(state, slot, &error);
   const ProcessRecord* companion = CompanionToEnd(state, slot);
@@ -71,6 +73,7 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
   if (companionOutcome == TerminateOutcome::kFailed) {
     ReportStartFailure(state, *companion, companionError);
   }
+  state.platform.HoldTermination(false);
 }
 
 void PauseAfterTermination(RunState& state) {
@@ -85,13 +88,20 @@ void PrintFound(RunState& state, const ProcessRecord& slot) {
 
 }  // namespace
 
-void SurveyProcesses(RunState& state, std::string& name) {
+bool SurveyProcesses(RunState& state, std::string& name) {
   Platform& platform = state.platform;
   Inventory& inventory = state.inventory;
   // Commands that have ended are closed first, so that the snapshot is
   // judged against what they did.
   ReapTerminationCommands(state);
   inventory.processCount = TakeProcessSnapshot(platform, state.output, inventory);
+  if (inventory.listError != kErrorSuccess) {
+    if (inventory.listError == static_cast<std::uint32_t>(kErrorNotEnoughMemory)) {
+      Print(state.errors, "zeitwache: the process list is too large to read (error %u)\n",
+            inventory.listError);
+    }
+    return false;
+  }
   // Patterns are written in upper case, as the matcher folds only the text.
   UpperCaseInPlace(name);
   CaptureWindows(platform, inventory.processTable, inventory.processCount);
@@ -99,23 +109,29 @@ void SurveyProcesses(RunState& state, std::string& name) {
     MarkProcesses(platform, inventory.processTable, inventory.processCount, name);
   }
   MeasureRunTimes(platform, inventory);
+  return true;
 }
 
 ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver) {
   Inventory& inventory = state.inventory;
   UpperCaseInPlace(name);
   const bool pattern = IsPattern(name);
+  // A kill under way must not hold up the matches after it.
+  ProcessRecord* beingEnded = nullptr;
   for (std::uint32_t i = 0; i < inventory.processCount; ++i) {
     ProcessRecord& slot = inventory.processTable[i];
     if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
     if (!Matches(slot, name, pattern)) continue;
     const PassOver reason = WhyPassOver(state, slot);
-    if (reason == PassOver::kNone) return &slot;
-    if (tellPassedOver) {
+    if (reason == PassOver::kNone && !IsBeingTerminated(state, slot)) return &slot;
+    if (reason == PassOver::kNone) {
+      if (beingEnded == nullptr) beingEnded = &slot;
+    } else if (tellPassedOver) {
       Print(state.output, "Prozess uebergangen: %s, %d (%s)\n", slot.name.c_str(),
             AsSigned(slot.pid), DescribePassOver(reason));
     }
   }
+  if (beingEnded != nullptr) return beingEnded;
   state.listingDone = 1;
   return nullptr;
 }
@@ -125,7 +141,11 @@ Verdict Decide(const ProcessRecord& slot, std::uint32_t limit) {
 }
 
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
-  SurveyProcesses(state, name);
+  // A list that cannot be read says nothing, not even that nothing runs.
+  for (int attempt = 1; !SurveyProcesses(state, name); ++attempt) {
+    if (attempt == kListAttempts) return CheckResult::kNoProcessList;
+    state.platform.Sleep(kListRetryMs);
+  }
   JudgeTerminations(state);
   const ProcessRecord* slot = FindWatchedProcess(state, name, state.verbose == 1);
   if (slot == nullptr) return CheckResult::kNoProcess;
@@ -149,22 +169,23 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
   return CheckResult::kHandled;
 }
 
-void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
-  SurveyProcesses(state, name);
+bool DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
+  if (!SurveyProcesses(state, name)) return false;
   const ProcessRecord* slot = FindWatchedProcess(state, name, true);
   if (slot == nullptr) {
     Print(state.output, "Kein Prozess gefunden\n");
-    return;
+    return true;
   }
   PrintFound(state, *slot);
   if (Decide(*slot, limit) == Verdict::kWait) {
     Print(state.output, "Wuerde warten\n");
-    return;
+    return true;
   }
   Print(state.output, "Wuerde beenden: %s, %d\n", slot->name.c_str(), AsSigned(slot->pid));
   if (const ProcessRecord* companion = CompanionToEnd(state, *slot)) {
     Print(state.output, "Wuerde mitbeenden: %s, %d\n", kCompanionName, AsSigned(companion->pid));
   }
+  return true;
 }
 
 }  // namespace zw

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/win32_errors.h"
@@ -199,6 +200,13 @@ class Platform {
   virtual bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
                                FileTime* user) = 0;
 
+  /// What tells `process` exactly from every other process that had or will
+  /// have its identifier, as the system keeps it: the start in clock ticks
+  /// since boot on Linux, the creation FILETIME on Windows. Every read of
+  /// one process gives the same value, so two are compared exactly. false
+  /// on failure.
+  virtual bool GetProcessStartMark(Handle process, std::uint64_t* mark) = 0;
+
   /// Calendar record (UTC) of `fileTime`. false when it is out of range.
   virtual bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) = 0;
 
@@ -210,6 +218,11 @@ class Platform {
   virtual bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                               std::uint32_t creationFlags, const StartupInfo& startupInfo,
                               ProcessInformation* processInformation) = 0;
+
+  /// Ends `process`, a command this process started, at once and for good
+  /// (on Linux SIGKILL, and the command is reaped). false on failure, and
+  /// for any process not started by CreateProcessA.
+  virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
 
   /// Exit code of `process` into `*exitCode`, kStillActive while it runs.
   /// false on failure (and on Linux for any process this one did not start).
@@ -224,6 +237,21 @@ class Platform {
   /// critical processes on Windows; on Linux pid 1 and kernel threads.
   /// false on failure, with `*critical` unchanged.
   virtual bool IsProcessCritical(Handle process, bool* critical) = 0;
+
+  /// While `hold` is true, a request to end this program (SIGTERM, SIGINT,
+  /// SIGHUP) waits; once it is false again, a waiting one ends it at once.
+  /// Commands started meanwhile are not held. Nothing to do where the
+  /// system ends a console program by itself.
+  virtual void HoldTermination(bool hold) = 0;
+
+  /// Why someone other than the system, the administrators and the caller
+  /// could change what the file `fileName` holds (found as CreateFileA finds
+  /// it): the file itself and every directory on its way from the root,
+  /// links followed. One line per finding into `*findings`, empty when there
+  /// is none. Returns kErrorSuccess, or the Win32 error when the path cannot
+  /// be judged.
+  virtual std::uint32_t JudgeFileTrust(const char* fileName,
+                                       std::vector<std::string>* findings) = 0;
 
   /// Suspends the thread; 0 only yields the processor.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
@@ -253,5 +281,10 @@ std::unique_ptr<Platform> MakeNativePlatform();
 /// Commands already started run on. Nothing to do where the system ends a
 /// console program by itself.
 void EndOnTerminationSignals();
+
+/// Makes a write to a closed pipe or socket fail (EPIPE) rather than end
+/// the program, so that a reader that goes away cannot stop a run. Commands
+/// started afterwards get the system's default back.
+void SurviveClosedOutputs();
 
 }  // namespace zw

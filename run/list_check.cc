@@ -15,11 +15,6 @@ namespace {
 constexpr std::size_t kShownValueLength = 64;
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 
-bool IsBroadOrOther(Trustee trustee) {
-  return trustee != Trustee::kSystem && trustee != Trustee::kAdministrators &&
-         trustee != Trustee::kCurrentUser && trustee != Trustee::kUnclassified;
-}
-
 // printf into a std::string, for findings assembled before they are printed.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
@@ -168,25 +163,20 @@ std::string DirectoryOf(const std::string& path, char separator) {
   return directory;
 }
 
-// The directory and the list, those of them that others may change; a
-// descriptor that cannot be read is `unknown` with its error.
-struct Exposure {
-  std::vector<std::string> writable;
-  std::vector<std::pair<std::string, std::uint32_t>> unknown;
-};
+// Why others could change what the list holds, one finding each; empty
+// when no one can. `*error` is set when that cannot be judged.
+std::vector<std::string> TrustFindingsOf(Platform& platform, const std::string& path,
+                                         std::uint32_t* error) {
+  std::vector<std::string> findings;
+  *error = platform.JudgeFileTrust(path.c_str(), &findings);
+  if (*error != kErrorSuccess) findings.clear();
+  return findings;
+}
 
-Exposure ExposureOf(Platform& platform, const std::string& path) {
-  Exposure exposure;
-  for (const std::string& object : {DirectoryOf(path, platform.PathSeparator()), path}) {
-    SecurityInfo info;
-    const std::uint32_t error = platform.GetNamedSecurityInfoA(object.c_str(), &info);
-    if (error != kErrorSuccess) {
-      exposure.unknown.emplace_back(object, error);
-    } else if (WritableByOthers(info)) {
-      exposure.writable.push_back(object);
-    }
-  }
-  return exposure;
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "; ") + part;
+  return joined;
 }
 
 // What a missing or unreadable list is called, for both reports.
@@ -222,21 +212,6 @@ std::optional<std::string> ReadListFile(Platform& platform, const std::string& p
   }
   platform.CloseHandle(file);
   return content;
-}
-
-bool WritableByOthers(const SecurityInfo& info) {
-  if (!info.hasDacl) return true;
-  std::map<Trustee, std::uint32_t> denied;
-  for (const AccessEntry& entry : info.dacl) {
-    if (!entry.allow) {
-      denied[entry.trustee] |= entry.mask;
-      continue;
-    }
-    if (!IsBroadOrOther(entry.trustee)) continue;
-    const std::uint32_t taken = denied[entry.trustee] | denied[Trustee::kEveryone];
-    if ((entry.mask & kAnyWriteAccess & ~taken) != 0) return true;
-  }
-  return false;
 }
 
 std::vector<std::string> ListTextFindings(std::string_view text,
@@ -326,25 +301,25 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
   }
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
   if (privileged) {
-    const Exposure exposure = ExposureOf(state.platform, *path);
-    for (const std::string& object : exposure.writable) {
-      finding(object + " ist fuer andere Benutzer schreibbar");
+    std::uint32_t trustError = kErrorSuccess;
+    for (const std::string& why : TrustFindingsOf(state.platform, *path, &trustError)) {
+      finding("Liste abgelehnt: " + why);
     }
-    for (const auto& [object, code] : exposure.unknown) {
-      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", object.c_str(), code));
+    if (trustError != kErrorSuccess) {
+      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", path->c_str(), trustError));
     }
   }
   Print(out, "Anzahl Befunde %d\n", findings);
   return findings == 0 ? kExitCheckClean : kExitCheckFindings;
 }
 
-void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged) {
+bool NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged) {
   Platform& platform = state.platform;
   if (!path) {
     Print(state.errors,
           "zeitwache: the current directory cannot be read or its name is too long; "
           "nothing is watched\n");
-    return;
+    return true;
   }
   const Handle file = platform.CreateFileA(path->c_str(), kGenericRead);
   if (file == Handle::kNull) {
@@ -357,18 +332,32 @@ void NoteListProblems(RunState& state, const std::optional<std::string>& path, b
             "zeitwache: watch list %s cannot be read (error %u); nothing is watched\n",
             path->c_str(), error);
     }
-    return;
+    return true;
   }
   platform.CloseHandle(file);
-  if (!privileged) return;
-  const Exposure exposure = ExposureOf(platform, *path);
-  if (exposure.writable.empty()) return;
-  std::string objects;
-  for (const std::string& object : exposure.writable) {
-    objects += (objects.empty() ? "" : ", ") + object;
+  std::uint32_t error = kErrorSuccess;
+  const std::vector<std::string> findings = TrustFindingsOf(platform, *path, &error);
+  if (!privileged) {
+    if (!findings.empty()) {
+      Print(state.errors, "zeitwache: other users can change the watch list: %s\n",
+            Joined(findings).c_str());
+    }
+    return true;
   }
-  Print(state.errors, "zeitwache: writable by other users, who thereby decide what is ended: %s\n",
-        objects.c_str());
+  if (error != kErrorSuccess) {
+    Print(state.errors,
+          "zeitwache: watch list %s refused: who may change it cannot be read (error %u)\n",
+          path->c_str(), error);
+    return false;
+  }
+  if (findings.empty()) return true;
+  // Whoever may change the list, or swap a directory above it, decides what
+  // a privileged run ends.
+  Print(state.errors,
+        "zeitwache: watch list refused: %s; make it and every directory above it owned by "
+        "root and writable by no one else\n",
+        Joined(findings).c_str());
+  return false;
 }
 
 }  // namespace zw

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/common/file_trust.h"
 #include "run/watch_list.h"
 #include "state/run_state.h"
 
@@ -29,13 +30,6 @@ inline constexpr std::size_t kListSizeLimit = 16 * 1024 * 1024;
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
                                         std::uint32_t* error);
 
-/// Whether `info` lets anybody but the system, the administrators and the
-/// caller change the object: a null DACL, or an allowing entry with write
-/// access for a broad group or another user that no earlier denying entry
-/// for that trustee or for everyone takes away. Unclassified trustees are
-/// not judged.
-bool WritableByOthers(const SecurityInfo& info);
-
 /// The findings in the list `text`, given the entries a run read from it
 /// (entries[i] is entry i + 1; the last one ended the list), one line each
 /// without the "Befund: " in front and without a line end. Values are
@@ -46,12 +40,14 @@ std::vector<std::string> ListTextFindings(std::string_view text,
 /// "--check": prints every entry a run watches and every finding, touching
 /// no process. kExitCheckNoList when there is no list to read,
 /// kExitCheckFindings with findings, else kExitCheckClean. `privileged`:
-/// the debug privilege is held, so a list open to others is a finding.
+/// the debug privilege is held, so a list others could change (the file or
+/// any directory above it) is a finding, one per object.
 int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged);
 
 /// For a run: one line on the error sink when the list is missing or
-/// unreadable and, when `privileged`, one when the list or its directory
-/// is writable by others. Reads no entry.
-void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged);
+/// unreadable, and one when others could change it (JudgeFileTrust). With
+/// `privileged` such a list is refused: false, and nothing may be watched.
+/// Reads no entry.
+bool NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged);
 
 }  // namespace zw

@@ -46,9 +46,27 @@ Mode ModeOf(std::string_view arg) {
   return Mode::kWatch;
 }
 
+// An argument as the error sink shows it: cut, so that a huge one cannot
+// flood the log, and with every byte that is not printable ASCII (escape
+// sequences, line ends) shown as "?".
+std::string Shown(std::string_view arg) {
+  std::string shown(arg.substr(0, 64));
+  for (char& c : shown) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  return shown;
+}
+
 void PrintCheckTrace(RunState& state, const WatchEntry& entry) {
   Print(state.output, "Pruefe %s (MaxRunTime = %d)\n", entry.name.c_str(),
         static_cast<int>(entry.limit));
+}
+
+int EndWithoutProcessList(RunState& state) {
+  Print(state.errors,
+        "zeitwache: the process list cannot be read (error %u); nothing more is decided\n",
+        state.inventory.listError);
+  return kExitCodeNoProcessList;
 }
 
 void PrintSummary(RunState& state) {
@@ -121,7 +139,9 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     if (entry.limit != 0) {
       if (state.verbose == 1) PrintCheckTrace(state, entry);
       const auto limit = static_cast<std::uint32_t>(entry.limit);
-      if (CheckWatchEntry(state, entry.name, limit) == CheckResult::kHandled) n = 0;
+      const CheckResult result = CheckWatchEntry(state, entry.name, limit);
+      if (result == CheckResult::kNoProcessList) return EndWithoutProcessList(state);
+      if (result == CheckResult::kHandled) n = 0;
     }
     if (EndsList(entry, n)) break;
   }
@@ -134,7 +154,9 @@ int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
       PrintCheckTrace(state, entry);
-      DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit));
+      if (!DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit))) {
+        return EndWithoutProcessList(state);
+      }
     }
     if (EndsList(entry, n)) break;
   }
@@ -146,8 +168,7 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
          Output& errors) {
   const CommandLine commandLine = ParseCommandLine(args);
   if (commandLine.mode == Mode::kUnknownOption) {
-    // Cut, so that a huge argument cannot flood the log.
-    Print(errors, "zeitwache: unknown option %.64s\n", commandLine.unknownOption.c_str());
+    Print(errors, "zeitwache: unknown option %s\n", Shown(commandLine.unknownOption).c_str());
     errors.Write(kShortUsage);
     return kExitCodeUsage;
   }
@@ -172,7 +193,7 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   const int privileged = EnableDebugPrivilege(state);
   const std::optional<std::string> path = WatchListPath(platform);
   if (commandLine.mode == Mode::kCheck) return CheckWatchList(state, path, privileged == 1);
-  NoteListProblems(state, path, privileged == 1);
+  if (!NoteListProblems(state, path, privileged == 1)) return kExitCodeListRefused;
   return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
 }
 

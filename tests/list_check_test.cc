@@ -28,6 +28,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
     int exitCode;
     std::string report;  // after the head, or all of it when there is no list
     std::string note;    // what a run writes to standard error
+    int runExitCode = 100;
   } cases[] = {
       // clang-format off
       {"[PGM]\nPGM001=APP\nAKT001=60\nPGM002=*rep?\nAKT002=\"600\"\nAKT003=0\n", 0, true,
@@ -79,16 +80,23 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true,
        {{"C:\\WATCH", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
-       "Befund: C:\\WATCH ist fuer andere Benutzer schreibbar\n"
-       "Befund: C:\\WATCH\\ZEITWACHE.INI ist fuer andere Benutzer schreibbar\n"
+       "Befund: Liste abgelehnt: C:\\WATCH\\ZEITWACHE.INI is writable by other users\n"
+       "Befund: Liste abgelehnt: C:\\WATCH is writable by other users\n"
        "Anzahl Befunde 2\n",
-       "zeitwache: writable by other users, who thereby decide what is ended: "
-       "C:\\WATCH, C:\\WATCH\\ZEITWACHE.INI\n"},
+       "zeitwache: watch list refused: C:\\WATCH\\ZEITWACHE.INI is writable by other users; "
+       "C:\\WATCH is writable by other users; make it and every directory above it owned by "
+       "root and writable by no one else\n", 2},
+      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\", kOpenToUsers}}, 1,
+       "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
+       "Befund: Liste abgelehnt: C:\\ is writable by other users\nAnzahl Befunde 1\n",
+       "zeitwache: watch list refused: C:\\ is writable by other users; make it and every "
+       "directory above it owned by root and writable by no one else\n", 2},
       // Without the privilege nobody's list is trusted more than the caller's.
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"
        "Liste C:\\WATCH\\ZEITWACHE.INI\nEintrag 001: Name APP, Grenze 60 Sekunden\n"
-       "Anzahl Befunde 0\n", ""},
+       "Anzahl Befunde 0\n", "zeitwache: other users can change the watch list: "
+       "C:\\WATCH is writable by other users\n"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -102,8 +110,11 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       const std::vector<std::string_view> args = {"zeitwache", check ? "--check" : "/D"};
       const int exitCode = Main(args, run.platform, run.output, run.errors);
       if (!check) {
-        EXPECT_EQ(exitCode, 100);
+        EXPECT_EQ(exitCode, c.runExitCode);
         EXPECT_EQ(run.errors.text(), c.note);
+        if (c.runExitCode != 100) {
+          EXPECT_EQ(run.platform.perfQueries, 0) << "a refused list matches nothing";
+        }
         continue;
       }
       EXPECT_EQ(exitCode, c.exitCode);

@@ -23,6 +23,7 @@
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
 #include "platform/linux/command_line.h"
+#include "platform/linux/own_process.h"
 #include "platform/linux/profile_file.h"
 #include "platform/linux/spawn.h"
 #include "platform/linux/trusted_path.h"
@@ -43,12 +44,6 @@ constexpr std::string_view kDebugPrivilegeName = "SeDebugPrivilege";
 constexpr std::size_t kStatusLimit = 64 * 1024;
 // Blocks up to this size come from the heap (the C library's upper limit).
 constexpr int kHeapBlockLimit = 32 << 20;
-
-std::int64_t Nanoseconds(clockid_t clock) {
-  timespec now{};
-  ::clock_gettime(clock, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // The error OpenProcess reports: the platform says "invalid parameter" for
 // any pid that names no running process.
@@ -110,22 +105,8 @@ std::string SearchPath() {
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
-namespace {
-
-// Only async-signal-safe work: the output is flushed line by line, so
-// nothing is lost, and the commands started run on as orphans.
-extern "C" void EndOnSignal(int signal) { ::_exit(128 + signal); }
-
-}  // namespace
-
-void EndOnTerminationSignals() {
-  struct sigaction action {};
-  action.sa_handler = EndOnSignal;
-  ::sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
-
-LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
+LinuxPlatform::LinuxPlatform()
+    : privileged_(HoldsCapKill()), bootWallNs_(posix::BootWallClockNs()) {
   // A check allocates and frees blocks of a few hundred KiB (the process
   // list, its copy, the table). Kept on the heap rather than mapped afresh
   // and returned each time, freed memory serves the next block instead of
@@ -194,7 +175,7 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
 }
 
 Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
-  const int fd = posix::OpenProfileFile(fileName);
+  const int fd = profiles_.Open(fileName);
   if (fd < 0) {
     Fail(posix::ErrnoToWin32(errno));
     return Handle::kNull;
@@ -232,7 +213,7 @@ bool LinuxPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std:
 // list's only in case is found before the list, or is the list where there
 // is none.
 std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
-  const int fd = posix::OpenProfileFile(objectName);
+  const int fd = profiles_.Open(objectName);
   if (fd < 0) return posix::ErrnoToWin32(errno);
   struct stat status {};
   const int result = ::fstat(fd, &status);
@@ -247,6 +228,20 @@ std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, Secur
   }
   if (status.st_mode & S_IWGRP) info->dacl.push_back({true, Trustee::kUsers, kWrite});
   if (status.st_mode & S_IWOTH) info->dacl.push_back({true, Trustee::kEveryone, kWrite});
+  return kErrorSuccess;
+}
+
+std::uint32_t LinuxPlatform::JudgeFileTrust(const char* fileName,
+                                            std::vector<std::string>* findings) {
+  findings->clear();
+  bool moved = false;
+  const std::optional<std::string> path = profiles_.Resolve(fileName, &moved);
+  if (!path) return kErrorFileNotFound;
+  std::vector<posix::PathFacts> facts;
+  int error = 0;
+  if (!posix::CollectPathFacts(*path, &facts, &error)) return posix::ErrnoToWin32(error);
+  *findings = posix::TrustFindings(facts, static_cast<std::uint32_t>(::geteuid()));
+  if (moved) findings->push_back(*path + " is no longer in the directory the run began in");
   return kErrorSuccess;
 }
 
@@ -322,10 +317,6 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   ReapCommands();
   PerfDataWriter block;
   const int error = listing_.List(&block, &facts_);
-  // Both clocks are read together: their difference is the wall time of
-  // boot, free of the rounding of the whole-second btime.
-  factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);
-  factsBoottimeNs_ = Nanoseconds(CLOCK_BOOTTIME);
   if (error != 0) return static_cast<std::int32_t>(posix::ErrnoToWin32(error));
   snapshot_ = block.Finish();
   return kErrorSuccess;
@@ -380,16 +371,16 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::FromSnapshot(std::u
       facts_.begin(), facts_.end(), pid,
       [](const posix::ProcFacts& facts, std::uint32_t wanted) { return facts.pid < wanted; });
   if (found == facts_.end() || found->pid != pid) return std::nullopt;
-  return IdentityOf(*found, factsRealtimeNs_, factsBoottimeNs_);
+  return IdentityOf(*found);
 }
 
-// The creation time is computed from the boot-relative start ticks with the
-// two clocks read together, so the rounding of the whole-second btime never
-// enters it.
+// The creation time is placed on the wall clock through the one boot time of
+// the run, so that every read of a process gives it the same creation time
+// to the 100 ns, and the rounding of the whole-second btime never enters it.
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
-    const posix::ProcFacts& facts, std::int64_t realtimeNs, std::int64_t boottimeNs) const {
+    const posix::ProcFacts& facts) const {
   const std::optional<FileTime> creation =
-      posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, realtimeNs, boottimeNs);
+      posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, bootWallNs_, 0);
   if (!creation) return std::nullopt;
   return ProcessIdentity{facts.pid,
                          facts.startTicks,
@@ -409,8 +400,7 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     return std::nullopt;
   }
   const auto identity =
-      IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags},
-                 Nanoseconds(CLOCK_REALTIME), Nanoseconds(CLOCK_BOOTTIME));
+      IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags});
   if (!identity) *error = EINVAL;
   return identity;
 }
@@ -440,6 +430,21 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime
   *exit = 0;
   *kernel = identity->kernel;
   *user = identity->user;
+  return true;
+}
+
+bool LinuxPlatform::GetProcessStartMark(Handle process, std::uint64_t* mark) {
+  if (mark == nullptr) return Fail(kErrorInvalidParameter);
+  if (process == kCurrentProcess) {
+    int error = 0;
+    const auto self = Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
+    if (!self) return Fail(posix::ErrnoToWin32(error));
+    *mark = self->startTicks;
+    return true;
+  }
+  const HandleEntry* entry = FindHandle(process);
+  if (entry == nullptr || entry->kind != HandleKind::kProcess) return Fail(kErrorInvalidHandle);
+  *mark = entry->process.startTicks;
   return true;
 }
 
@@ -488,6 +493,21 @@ bool LinuxPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) 
   *exitCode = command->second.exitCode;
   return true;
 }
+
+// Only a command this process started, still unreaped, so the pid cannot
+// have passed to another process.
+bool LinuxPlatform::TerminateProcess(Handle process, std::uint32_t) {
+  const HandleEntry* entry = FindHandle(process);
+  if (entry == nullptr || entry->kind != HandleKind::kProcess) return Fail(kErrorInvalidHandle);
+  const auto command = commands_.find(entry->command);
+  if (command == commands_.end()) return Fail(kErrorAccessDenied);
+  if (command->second.exitCode != kStillActive) return true;
+  if (::kill(command->first, SIGKILL) != 0) return Fail(posix::ErrnoToWin32(errno));
+  command->second.exitCode = posix::WaitForEnd(command->first);
+  return true;
+}
+
+void LinuxPlatform::HoldTermination(bool hold) { posix::BlockTerminationSignals(hold); }
 
 bool LinuxPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
   if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {

@@ -59,11 +59,34 @@ bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs);
 /// change: a watch list is read for every entry of every check.
 class ProfileCache {
  public:
+  ProfileCache() = default;
+  ~ProfileCache();
+  ProfileCache(const ProfileCache&) = delete;
+  ProfileCache& operator=(const ProfileCache&) = delete;
+
+  /// Opens `fileName` as OpenProfileFile does, its directory through a
+  /// descriptor opened at the first call and kept: a directory renamed or
+  /// replaced since is never followed. Files of other directories are
+  /// opened by their path. -1 with errno set.
+  int Open(const char* fileName);
+
+  /// The path of the file Open would open now (its namesake's where that
+  /// is the one), nullopt when there is none. `*moved` is true when the
+  /// directory's path no longer leads to the directory Open reads from.
+  std::optional<std::string> Resolve(const char* fileName, bool* moved);
+
   /// The parsed content of `fileName` (found as ReadProfileFile finds it),
   /// or nullptr when it cannot be read. Valid until the next call.
   const ProfileIndex* Load(const char* fileName, std::size_t limit = kProfileFileLimit);
 
  private:
+  // The descriptor of the directory named `pinName_`, or -1; the first
+  // directory asked for, once `pinned_`.
+  int PinnedDirectory(const std::string& directory);
+
+  bool pinned_ = false;
+  std::string pinName_;
+  int pinFd_ = -1;
   std::string name_;
   FileStamp stamp_;
   std::unique_ptr<ProfileIndex> index_;

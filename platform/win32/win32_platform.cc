@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/file_trust.h"
 #include "platform/platform.h"
 #include "platform/win32/command_lookup.h"
 
@@ -163,6 +164,19 @@ class Win32Platform : public Platform {
     return kErrorSuccess;
   }
 
+  // The DACL of the file and of every directory above it: whoever may
+  // change one of them may put another list in its place.
+  std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override {
+    findings->clear();
+    for (const std::string& object : PathAndAncestors(fileName, '\\')) {
+      SecurityInfo info;
+      const std::uint32_t error = GetNamedSecurityInfoA(object.c_str(), &info);
+      if (error != kErrorSuccess) return error;
+      if (WritableByOthers(info)) findings->push_back(object + " is writable by other users");
+    }
+    return kErrorSuccess;
+  }
+
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
 
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override {
@@ -273,6 +287,21 @@ class Win32Platform : public Platform {
     return true;
   }
 
+  bool GetProcessStartMark(Handle process, std::uint64_t* mark) override {
+    FILETIME c{}, e{}, k{}, u{};
+    if (!::GetProcessTimes(ToWin32(process), &c, &e, &k, &u)) return false;
+    *mark = FromWin32(c);
+    return true;
+  }
+
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override {
+    return ::TerminateProcess(ToWin32(process), exitCode) != FALSE;
+  }
+
+  // The system ends a console program on Ctrl+C, Ctrl+Break and when its
+  // console closes; there is no request to hold.
+  void HoldTermination(bool) override {}
+
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
     DWORD code = 0;
     if (!::GetExitCodeProcess(ToWin32(process), &code)) return false;
@@ -333,5 +362,8 @@ std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Pl
 // A console program is ended by the system on Ctrl+C, Ctrl+Break and when
 // its console closes; there is nothing to add.
 void EndOnTerminationSignals() {}
+
+// A closed pipe fails the write; it never ends the program.
+void SurviveClosedOutputs() {}
 
 }  // namespace zw

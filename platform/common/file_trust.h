@@ -1,0 +1,25 @@
+// Whether a security descriptor lets someone other than the system, the
+// administrators and the caller change a file or directory: the rule by
+// which the watch list, and every directory above it, is trusted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zw {
+
+/// Whether `info` lets anybody but the system, the administrators and the
+/// caller change the object: a null DACL, or an allowing entry with write
+/// access for a broad group or another user that no earlier denying entry
+/// for that trustee or for everyone takes away. Unclassified trustees are
+/// not judged.
+bool WritableByOthers(const SecurityInfo& info);
+
+/// The objects whose DACLs decide what the file `path` holds, the file
+/// first: the file and every directory above it up to the root of its drive
+/// or share. `separator` divides the names.
+std::vector<std::string> PathAndAncestors(const std::string& path, char separator);
+
+}  // namespace zw
