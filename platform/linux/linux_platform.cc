@@ -541,8 +541,7 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
     program = applicationName;
     if (args.empty()) args.emplace_back(applicationName);
   } else if (!args.empty()) {
-    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(), IsExecutableFile,
-                                    IsTrustedProgram);
+    program = ResolveCommand(args[0]);
   }
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);
@@ -550,6 +549,24 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
   commands_[started.pid] = StartedCommand{};
   RecordStarted(started.pid, processInformation);
   return true;
+}
+
+// With the right to end anyone's processes, only the package's own command
+// is started: one found on PATH alone may be the system's kill, which knows
+// nothing of the identity it is given, or anybody's.
+std::optional<std::string> LinuxPlatform::ResolveCommand(const std::string& name) const {
+  const std::string own = OwnDirectory();
+  std::optional<std::string> program = posix::ResolveProgram(
+      name, own, privileged_ ? "" : SearchPath(), IsExecutableFile, IsTrustedProgram);
+  if (program || !privileged_) return program;
+  if (const auto onPath =
+          posix::ResolveProgram(name, "", SearchPath(), IsExecutableFile, IsTrustedProgram)) {
+    std::fprintf(stderr,
+                 "zeitwache: not starting %s found only on PATH: a privileged run starts "
+                 "only its own %s\n",
+                 onPath->c_str(), name.c_str());
+  }
+  return std::nullopt;
 }
 
 // A started command may already have ended (it is not reaped yet, so its

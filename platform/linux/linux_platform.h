@@ -109,6 +109,8 @@ class LinuxPlatform : public Platform {
   std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
+  // Where the command `name` is started from; nullopt when nowhere.
+  std::optional<std::string> ResolveCommand(const std::string& name) const;
   // Reaps the commands that have ended, without waiting, and forgets those
   // nobody holds a handle to any more.
   void ReapCommands();

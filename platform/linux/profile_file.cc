@@ -133,7 +133,8 @@ FileStamp StampOf(const struct stat& info) {
 }
 
 bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs) {
-  return nowNs - std::max(stamp.modifiedNs, stamp.changedNs) < kRacyWindowNs;
+  const std::int64_t age = nowNs - std::max(stamp.modifiedNs, stamp.changedNs);
+  return age < 0 || age < kRacyWindowNs;
 }
 
 ProfileCache::~ProfileCache() {
@@ -181,18 +182,26 @@ const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) 
   const int fd = Open(fileName);
   if (fd < 0) return nullptr;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && index_ && name_ == fileName && StampOf(info) == stamp_ &&
+  const bool same = index_ && name_ == fileName;
+  if (::fstat(fd, &info) == 0 && same && StampOf(info) == stamp_ &&
       !MayChangeUnseen(stamp_, RealtimeNs())) {
     ::close(fd);
     return index_.get();
   }
-  index_.reset();
-  const std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
+  std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
   ::close(fd);
-  if (!content) return nullptr;
-  name_ = fileName;
+  if (!content) {
+    index_.reset();
+    return nullptr;
+  }
   stamp_ = StampOf(info);
-  index_ = std::make_unique<ProfileIndex>(*content);
+  // Stamps that cannot be trusted say nothing: the bytes decide, so the list
+  // is parsed once per change whatever its stamps say.
+  if (same && *content == content_) return index_.get();
+  name_ = fileName;
+  content_ = std::move(*content);
+  index_ = std::make_unique<ProfileIndex>(content_);
+  ++parses_;
   return index_.get();
 }
 
