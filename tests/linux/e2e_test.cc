@@ -1,6 +1,7 @@
-// The built tools against real processes. Every watched program is a copy of
-// sleep, or a script, under a name no other process has, so nothing else is
-// ever signalled.
+// The built tools against real processes. Every test runs in a private pid
+// namespace of its own (pid_namespace_main.cc), so a run sees, and can end,
+// only what the test started there: its watched programs, each a copy of
+// sleep or a script, and its own SAMMLER where it starts one.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -70,16 +71,6 @@ std::string UniqueName(const std::string& stem) {
 std::string UpperCase(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-// True when any running process is called `comm`.
-bool AnyProcessNamed(const std::string& comm) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream in(entry.path() / "comm");
-    std::string name;
-    if (std::getline(in, name) && UpperCase(name) == UpperCase(comm)) return true;
-  }
-  return false;
 }
 
 class Workspace {
@@ -291,16 +282,7 @@ TEST_F(EndToEndAsNobody, WaitsForAnotherUsersOverdueProgram) {
   EXPECT_TRUE(EndedBySignal(ws.Reap(watched), SIGKILL)) << "ended by the test, not by the tool";
 }
 
-// The companion is a program of a fixed name: these tests refuse to run
-// where some other process already has it.
-class EndToEndTermination : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (AnyProcessNamed("sammler")) GTEST_SKIP() << "a process named SAMMLER runs here";
-  }
-};
-
-TEST_F(EndToEndTermination, OverdueProgramIsTerminatedWithItsCompanion) {
+TEST(EndToEndTermination, OverdueProgramIsTerminatedWithItsCompanion) {
   Workspace ws;
   const std::string name = UniqueName("zwover");  // longer than the kernel's 15
   const pid_t watched = ws.StartSleeper(name, 60);
@@ -317,7 +299,7 @@ TEST_F(EndToEndTermination, OverdueProgramIsTerminatedWithItsCompanion) {
   EXPECT_TRUE(EndedBySignal(ws.Reap(companion), SIGTERM));
 }
 
-TEST_F(EndToEndTermination, PatternEntryTerminatesARealProgram) {
+TEST(EndToEndTermination, PatternEntryTerminatesARealProgram) {
   Workspace ws;
   const std::string name = UniqueName("zwpat");
   const pid_t watched = ws.StartSleeper(name, 60);
@@ -407,7 +389,7 @@ std::string ShortName() {
 
 // One program ends on SIGTERM and is not sent SIGKILL; the other ignores it
 // and is killed once the grace period is over.
-TEST_F(EndToEndTermination, TermIsObeyedOrFollowedByKillAfterTheGracePeriod) {
+TEST(EndToEndTermination, TermIsObeyedOrFollowedByKillAfterTheGracePeriod) {
   Workspace ws;
   const std::string deafName = UniqueName("zwdeaf");
   const std::string politeName = ShortName();
@@ -437,7 +419,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 // A program that takes 4 s to end after SIGTERM outlives the pause after
 // its termination; it must not be sent a second SIGTERM meanwhile.
-TEST_F(EndToEndTermination, SlowProgramGetsOneTermAndOneLine) {
+TEST(EndToEndTermination, SlowProgramGetsOneTermAndOneLine) {
   Workspace ws;
   const std::string name = ShortName();
   const fs::path marker = ws.dir() / "terms";
@@ -454,7 +436,7 @@ TEST_F(EndToEndTermination, SlowProgramGetsOneTermAndOneLine) {
 }
 
 // A kill that cannot end the program: the run says so once and finishes.
-TEST_F(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
+TEST(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
   Workspace ws;
   ws.UseCopy("bin", "zeitwache", "exit 1\n");
   const std::string name = UniqueName("zwfail");
@@ -469,7 +451,7 @@ TEST_F(EndToEndTermination, FailedKillIsReportedOnceAndTheRunEnds) {
 
 // A kill that others could have planted beside the tool is never run, even
 // where no other kill is found; the run says why and ends.
-TEST_F(EndToEndTermination, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
+TEST(EndToEndTermination, PlantedKillInAnUntrustedDirectoryIsNeverRun) {
   Workspace ws;
   const fs::path marker = ws.dir() / "planted-kill-ran";
   const std::string planted = "echo \"$@\" >> " + marker.string() + "\n";
