@@ -160,5 +160,28 @@ TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
 }
 
+// A run places start ticks on the wall clock through one boot time, so every
+// read gives a process one creation time to the 100 ns and one start mark,
+// however busy the machine is between the reads.
+TEST_F(LinuxPlatformTest, OneRunGivesAProcessOneIdentityUnderLoad) {
+  const Child spin1("/bin/sh", {"sh", "-c", "while :; do :; done"});
+  const Child spin2("/bin/sh", {"sh", "-c", "while :; do :; done"});
+  const std::string program = CopySleep("zw-steady-sleeper");
+  const Child target(program, {program, "30"});
+  FileTime creation[2] = {};
+  std::uint64_t mark[2] = {};
+  for (int i = 0; i < 3000; ++i) {
+    const Handle handle = platform_->OpenProcess(kProcessQueryInformation, false, target.pid());
+    ASSERT_NE(handle, Handle::kNull);
+    FileTime exit = 0, kernel = 0, user = 0;
+    ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation[1], &exit, &kernel, &user));
+    ASSERT_TRUE(platform_->GetProcessStartMark(handle, &mark[1]));
+    platform_->CloseHandle(handle);
+    if (i == 0) creation[0] = creation[1], mark[0] = mark[1];
+    ASSERT_EQ(creation[1], creation[0]) << "read " << i;
+    ASSERT_EQ(mark[1], mark[0]) << "read " << i;
+  }
+}
+
 }  // namespace
 }  // namespace zw
