@@ -29,17 +29,21 @@ bool WritableByOthers(const SecurityInfo& info) {
 
 std::vector<std::string> PathAndAncestors(const std::string& path, char separator) {
   std::vector<std::string> objects{path};
-  std::string rest = path;
-  for (std::size_t at = rest.rfind(separator); at != std::string::npos && at > 0;
-       at = rest.rfind(separator)) {
-    rest.resize(at);
-    // "C:" alone is the drive's current directory; its root is "C:\\".
-    objects.push_back(rest.back() == ':' ? rest + separator : rest);
-    if (rest.back() == ':') break;
+  // The separator the root keeps: the one after a drive letter, after the
+  // share of a UNC path, or the leading one.
+  std::size_t root = 0;
+  if (path.size() > 2 && path[0] == separator && path[1] == separator) {
+    const std::size_t server = path.find(separator, 2);
+    root = server == std::string::npos ? server : path.find(separator, server + 1);
+  } else if (path.size() > 2 && path[1] == ':') {
+    root = 2;
   }
-  if (path.size() > 1 && path.front() == separator && objects.back() != std::string(1, separator)) {
-    objects.emplace_back(1, separator);
+  if (root == std::string::npos || root >= path.size() || path[root] != separator) return objects;
+  for (std::size_t at = path.rfind(separator); at != std::string::npos && at > root;
+       at = path.rfind(separator, at - 1)) {
+    objects.push_back(path.substr(0, at));
   }
+  if (path.size() > root + 1) objects.push_back(path.substr(0, root + 1));
   return objects;
 }
 

@@ -19,7 +19,8 @@ bool WritableByOthers(const SecurityInfo& info);
 
 /// The objects whose DACLs decide what the file `path` holds, the file
 /// first: the file and every directory above it up to the root of its drive
-/// or share. `separator` divides the names.
+/// or UNC share, or up to the separator alone where the path starts with
+/// it. Only `path` itself when it has no such root.
 std::vector<std::string> PathAndAncestors(const std::string& path, char separator);
 
 }  // namespace zw
