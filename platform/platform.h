@@ -73,9 +73,10 @@ inline constexpr std::uint32_t kStillActive = 259;
 inline constexpr std::uint32_t kGenericRead = 0x80000000;
 
 /// Whom an access entry of a security descriptor speaks of, as far as the
-/// trust in a file goes: the system's own accounts and the caller; the broad
-/// groups that take in other users; another user's own account; and every
-/// other account or group, which is not judged.
+/// trust in a file goes: the system's own accounts (TrustedInstaller among
+/// them) and the caller; the broad groups that take in other users; another
+/// account or group of the machine or its domain; and every other account
+/// or group, which is not judged.
 enum class Trustee {
   kSystem,
   kAdministrators,

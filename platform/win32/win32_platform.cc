@@ -3,7 +3,9 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
+#include <sddl.h>
 
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <memory>
@@ -73,6 +75,18 @@ BOOL CALLBACK EnumWindowsTrampoline(HWND window, LPARAM param) {
 // The trustee a SID names, as far as the trust in a file goes. The owner is
 // not judged here: an owner who is another user would show as an ordinary
 // user's SID, which tells nothing without a lookup of its groups.
+// NT SERVICE\TrustedInstaller, which owns the system's own files.
+bool IsTrustedInstaller(PSID sid) {
+  PSID installer = nullptr;
+  if (!::ConvertStringSidToSidA("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                                &installer)) {
+    return false;
+  }
+  const bool same = ::EqualSid(sid, installer) != FALSE;
+  ::LocalFree(installer);
+  return same;
+}
+
 Trustee TrusteeOf(PSID sid, PSID currentUser) {
   if (sid == nullptr) return Trustee::kUnclassified;
   if (::IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::kSystem;
@@ -82,6 +96,16 @@ Trustee TrusteeOf(PSID sid, PSID currentUser) {
   if (::IsWellKnownSid(sid, WinBuiltinUsersSid)) return Trustee::kUsers;
   if (::IsWellKnownSid(sid, WinBuiltinGuestsSid)) return Trustee::kGuests;
   if (currentUser != nullptr && ::EqualSid(sid, currentUser)) return Trustee::kCurrentUser;
+  if (IsTrustedInstaller(sid)) return Trustee::kSystem;
+  // An account or group of this machine or its domain (S-1-5-21-...): a
+  // user other than the caller, or users of that group.
+  const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+  const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  if (authority != nullptr && std::memcmp(authority, &nt, sizeof nt) == 0 &&
+      *::GetSidSubAuthorityCount(sid) > 0 &&
+      *::GetSidSubAuthority(sid, 0) == SECURITY_NT_NON_UNIQUE) {
+    return Trustee::kOtherUser;
+  }
   return Trustee::kUnclassified;
 }
 
