@@ -1,7 +1,6 @@
 // The list check and a run's notes on its list, on the scripted platform.
 #include <gtest/gtest.h>
 
-#include "platform/common/file_trust.h"
 #include "run/run.h"
 #include "scripted_fixture.h"
 
@@ -127,19 +126,6 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       EXPECT_TRUE(run.platform.commandLines.empty());
     }
   }
-}
-
-// Whoever may change a directory above the list may put another in its
-// place: every one up to the root is judged, and nothing beyond it.
-TEST(FileTrust, TheFileAndEveryDirectoryUpToItsRoot) {
-  using Objects = std::vector<std::string>;
-  EXPECT_EQ(PathAndAncestors("C:\\A\\B\\L.INI", '\\'),
-            (Objects{"C:\\A\\B\\L.INI", "C:\\A\\B", "C:\\A", "C:\\"}));
-  EXPECT_EQ(PathAndAncestors("\\\\S\\SHARE\\D\\L.INI", '\\'),
-            (Objects{"\\\\S\\SHARE\\D\\L.INI", "\\\\S\\SHARE\\D", "\\\\S\\SHARE\\"}));
-  EXPECT_EQ(PathAndAncestors("/etc/zw/L.INI", '/'),
-            (Objects{"/etc/zw/L.INI", "/etc/zw", "/etc", "/"}));
-  EXPECT_EQ(PathAndAncestors("L.INI", '\\'), Objects{"L.INI"});
 }
 
 }  // namespace

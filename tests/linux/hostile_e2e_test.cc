@@ -35,14 +35,6 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Field 22 of /proc/PID/stat: the start in clock ticks since boot.
-std::string StartTicks(pid_t pid) {
-  const std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
-  std::size_t at = stat.rfind(')') + 2;
-  for (int field = 3; field < 22; ++field) at = stat.find(' ', at) + 1;
-  return stat.substr(at, stat.find(' ', at) - at);
-}
-
 // A directory of the test's own that everybody may read; what it started is
 // killed and reaped at the end.
 class Scratch {
@@ -62,6 +54,11 @@ class Scratch {
     std::ofstream(at) << "[PGM]\nPGM001=" << name << "\nAKT001=1\n";
   }
 
+  pid_t StartOverdue(const std::string& name) {
+    const pid_t pid = Start(name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past a limit of 1 s
+    return pid;
+  }
   // A copy of sleep called `name`, for a minute; as user nobody (through
   // setpriv) with `argv0` as its argv[0] when that is given.
   pid_t Start(const std::string& name, const std::string& argv0 = "") {
@@ -102,13 +99,6 @@ class Scratch {
   std::vector<pid_t> children_;
 };
 
-// Starts `name` and waits until it has outlived a limit of 1 s.
-pid_t StartOverdue(Scratch& scratch, const std::string& name) {
-  const pid_t pid = scratch.Start(name);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  return pid;
-}
-
 class HostileEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -130,7 +120,7 @@ TEST_F(HostileEndToEnd, LongCommandLinesOfAnotherUserHideNothing) {
     }
   }
   scratch_.WatchList(scratch_.dir() / "ZEITWACHE.INI", "zwover");
-  const pid_t overdue = StartOverdue(scratch_, "zwover");
+  const pid_t overdue = scratch_.StartOverdue("zwover");
   const Result run = scratch_.Shell(ZW_BINARY);
   EXPECT_EQ(run.exitCode, 100) << run.errors;
   EXPECT_NE(run.output.find("Prozess beendet: ZWOVER.EXE, " + std::to_string(overdue)),
@@ -146,7 +136,7 @@ TEST_F(HostileEndToEnd, ListLinkedIntoAnotherUsersDirectoryIsRefused) {
   scratch_.WatchList(theirs / "list.ini", "zwover");
   ASSERT_EQ(::chown(theirs.c_str(), kNobody, kNobody), 0);
   fs::create_symlink(theirs / "list.ini", scratch_.dir() / "ZEITWACHE.INI");
-  const pid_t overdue = StartOverdue(scratch_, "zwover");
+  const pid_t overdue = scratch_.StartOverdue("zwover");
   const Result run = scratch_.Shell(ZW_BINARY);
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_EQ(run.output, "");
@@ -160,7 +150,7 @@ TEST_F(HostileEndToEnd, ListLinkedIntoAnotherUsersDirectoryIsRefused) {
 // A reader that goes away after one byte ends neither the run nor its work.
 TEST_F(HostileEndToEnd, ClosedOutputEndsNothingButTheOutput) {
   scratch_.WatchList(scratch_.dir() / "ZEITWACHE.INI", "zwover");
-  const pid_t overdue = StartOverdue(scratch_, "zwover");
+  const pid_t overdue = scratch_.StartOverdue("zwover");
   const Result run = scratch_.Shell(std::string("/bin/bash -c '") + ZW_BINARY +
                                     " /D | head -c1 >/dev/null; echo ${PIPESTATUS[0]}'");
   EXPECT_EQ(run.output, "100\n") << run.errors;
@@ -173,22 +163,24 @@ TEST_F(HostileEndToEnd, ClosedOutputEndsNothingButTheOutput) {
 TEST_F(HostileEndToEnd, KillTakesItsTargetUnderLoadAndRefusesARecycledPid) {
   scratch_.Spin();
   scratch_.Spin();
+  // Field 22 of /proc/PID/stat: the start in clock ticks since boot.
+  const auto startOf = [&](pid_t pid) {
+    return scratch_.Shell("awk '{printf $22}' /proc/" + std::to_string(pid) + "/stat").output;
+  };
   const pid_t first = scratch_.Start("zwfirst");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const std::string firstStart = StartTicks(first);
+  const std::string firstStart = startOf(first);
   ::kill(first, SIGKILL);
   while (scratch_.Running(first)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::ofstream("/proc/sys/kernel/ns_last_pid") << first - 1;
   const pid_t later = scratch_.Start("zwlater");
   ASSERT_EQ(later, first) << "the pid was not handed on";
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const auto killWith = [&](const std::string& start) {
     return scratch_.Shell("ZEITWACHE_TARGET=" + std::to_string(later) + ":" + start + " " +
                           ZW_KILL_BINARY + " " + std::to_string(later));
   };
   EXPECT_EQ(killWith(firstStart).exitCode, 4);
   EXPECT_TRUE(scratch_.Running(later));
-  const Result ended = killWith(StartTicks(later));
+  const Result ended = killWith(startOf(later));
   EXPECT_EQ(ended.exitCode, 0) << ended.errors;
   EXPECT_FALSE(scratch_.Running(later));
 }

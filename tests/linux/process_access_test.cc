@@ -168,18 +168,16 @@ TEST_F(LinuxPlatformTest, OneRunGivesAProcessOneIdentityUnderLoad) {
   const Child spin2("/bin/sh", {"sh", "-c", "while :; do :; done"});
   const std::string program = CopySleep("zw-steady-sleeper");
   const Child target(program, {program, "30"});
-  FileTime creation[2] = {};
-  std::uint64_t mark[2] = {};
+  FileTime first = 0, creation = 0, exit = 0, kernel = 0, user = 0;
+  std::uint64_t firstMark = 0, mark = 0;
   for (int i = 0; i < 3000; ++i) {
     const Handle handle = platform_->OpenProcess(kProcessQueryInformation, false, target.pid());
-    ASSERT_NE(handle, Handle::kNull);
-    FileTime exit = 0, kernel = 0, user = 0;
-    ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation[1], &exit, &kernel, &user));
-    ASSERT_TRUE(platform_->GetProcessStartMark(handle, &mark[1]));
+    ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation, &exit, &kernel, &user));
+    ASSERT_TRUE(platform_->GetProcessStartMark(handle, &mark));
     platform_->CloseHandle(handle);
-    if (i == 0) creation[0] = creation[1], mark[0] = mark[1];
-    ASSERT_EQ(creation[1], creation[0]) << "read " << i;
-    ASSERT_EQ(mark[1], mark[0]) << "read " << i;
+    if (i == 0) first = creation, firstMark = mark;
+    ASSERT_EQ(creation, first) << "read " << i;
+    ASSERT_EQ(mark, firstMark) << "read " << i;
   }
 }
 
