@@ -117,6 +117,11 @@ inline constexpr std::uint32_t kGenericWrite = 0x40000000;
 inline constexpr std::uint32_t kAnyWriteAccess = kFileWriteData | kFileAppendData |
                                                  kFileDeleteChild | kDelete | kWriteDac |
                                                  kWriteOwner | kGenericAll | kGenericWrite;
+/// Access rights that let their holder replace what a directory holds, or
+/// the directory itself: adding entries alone does not, as a name that is
+/// taken cannot be taken again.
+inline constexpr std::uint32_t kReplaceAccess =
+    kFileDeleteChild | kDelete | kWriteDac | kWriteOwner | kGenericAll;
 
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available

@@ -13,7 +13,9 @@ using testing::ScriptedRun;
 constexpr const char* kHead =
     "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n";
 const SecurityInfo kOpenToUsers{
-    true, {{false, Trustee::kGuests, kGenericAll}, {true, Trustee::kUsers, kFileAppendData}}};
+    true, {{false, Trustee::kGuests, kGenericAll}, {true, Trustee::kUsers, kFileDeleteChild}}};
+// As a drive's root is: anybody may add a folder, nobody may replace one.
+const SecurityInfo kAddOnly{true, {{true, Trustee::kAuthenticatedUsers, kFileAppendData}}};
 const SecurityInfo kOthersDenied{true,
                                  {{false, Trustee::kEveryone, kFileWriteData},
                                   {true, Trustee::kEveryone, kFileWriteData},
@@ -32,7 +34,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
   } cases[] = {
       // clang-format off
       {"[PGM]\nPGM001=APP\nAKT001=60\nPGM002=*rep?\nAKT002=\"600\"\nAKT003=0\n", 0, true,
-       {{"C:\\WATCH", kOthersDenied}}, 0,
+       {{"C:\\WATCH", kOthersDenied}, {"C:\\", kAddOnly}}, 0,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\nEintrag 002: Muster *rep?, Grenze 600 Sekunden\n"
        "Anzahl Befunde 0\n", ""},
       {std::nullopt, 0, true, {}, 2,

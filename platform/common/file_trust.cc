@@ -12,7 +12,7 @@ bool IsBroadOrOther(Trustee trustee) {
 
 }  // namespace
 
-bool WritableByOthers(const SecurityInfo& info) {
+bool WritableByOthers(const SecurityInfo& info, std::uint32_t rights) {
   if (!info.hasDacl) return true;
   std::map<Trustee, std::uint32_t> denied;
   for (const AccessEntry& entry : info.dacl) {
@@ -22,7 +22,7 @@ bool WritableByOthers(const SecurityInfo& info) {
     }
     if (!IsBroadOrOther(entry.trustee)) continue;
     const std::uint32_t taken = denied[entry.trustee] | denied[Trustee::kEveryone];
-    if ((entry.mask & kAnyWriteAccess & ~taken) != 0) return true;
+    if ((entry.mask & rights & ~taken) != 0) return true;
   }
   return false;
 }
@@ -45,6 +45,24 @@ std::vector<std::string> PathAndAncestors(const std::string& path, char separato
   }
   if (path.size() > root + 1) objects.push_back(path.substr(0, root + 1));
   return objects;
+}
+
+std::uint32_t JudgeByDacls(const std::string& path, char separator,
+                           const std::function<std::uint32_t(const char*, SecurityInfo*)>& read,
+                           std::vector<std::string>* findings) {
+  findings->clear();
+  bool file = true;
+  for (const std::string& object : PathAndAncestors(path, separator)) {
+    SecurityInfo info;
+    if (const std::uint32_t error = read(object.c_str(), &info); error != kErrorSuccess) {
+      return error;
+    }
+    if (WritableByOthers(info, file ? kAnyWriteAccess : kReplaceAccess)) {
+      findings->push_back(object + " is writable by other users");
+    }
+    file = false;
+  }
+  return kErrorSuccess;
 }
 
 }  // namespace zw

@@ -252,17 +252,13 @@ void ScriptedPlatform::HoldTermination(bool hold) {
 std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
                                                std::vector<std::string>* findings) {
   if (Fails(ScriptedOp::kJudgeFileTrust)) return lastError_;
-  findings->clear();
-  // As the Win32 backend judges: the DACL of the file and of every
-  // directory above it.
-  for (const std::string& object : PathAndAncestors(fileName, separator)) {
-    SecurityInfo info;
-    if (const std::uint32_t error = GetNamedSecurityInfoA(object.c_str(), &info); error != 0) {
-      return error;
-    }
-    if (WritableByOthers(info)) findings->push_back(object + " is writable by other users");
-  }
-  return kErrorSuccess;
+  // As the Win32 backend judges.
+  return JudgeByDacls(
+      fileName, separator,
+      [this](const char* object, SecurityInfo* info) {
+        return GetNamedSecurityInfoA(object, info);
+      },
+      findings);
 }
 
 bool ScriptedPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {

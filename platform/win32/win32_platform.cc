@@ -191,14 +191,12 @@ class Win32Platform : public Platform {
   // The DACL of the file and of every directory above it: whoever may
   // change one of them may put another list in its place.
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override {
-    findings->clear();
-    for (const std::string& object : PathAndAncestors(fileName, '\\')) {
-      SecurityInfo info;
-      const std::uint32_t error = GetNamedSecurityInfoA(object.c_str(), &info);
-      if (error != kErrorSuccess) return error;
-      if (WritableByOthers(info)) findings->push_back(object + " is writable by other users");
-    }
-    return kErrorSuccess;
+    return JudgeByDacls(
+        fileName, '\\',
+        [this](const char* object, SecurityInfo* info) {
+          return GetNamedSecurityInfoA(object, info);
+        },
+        findings);
   }
 
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
