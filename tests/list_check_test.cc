@@ -80,19 +80,14 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Befund: Zeile 1 enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen\n"
        "Anzahl Befunde 1\n", ""},
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true,
-       {{"C:\\WATCH", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
+       {{"C:\\", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
        "Befund: Liste abgelehnt: C:\\WATCH\\ZEITWACHE.INI is writable by other users\n"
-       "Befund: Liste abgelehnt: C:\\WATCH is writable by other users\n"
+       "Befund: Liste abgelehnt: C:\\ is writable by other users\n"
        "Anzahl Befunde 2\n",
        "zeitwache: watch list refused: C:\\WATCH\\ZEITWACHE.INI is writable by other users; "
-       "C:\\WATCH is writable by other users; make it and every directory above it owned by "
+       "C:\\ is writable by other users; make it and every directory above it owned by "
        "root and writable by no one else\n", 2},
-      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\", kOpenToUsers}}, 1,
-       "Eintrag 001: Name APP, Grenze 60 Sekunden\n"
-       "Befund: Liste abgelehnt: C:\\ is writable by other users\nAnzahl Befunde 1\n",
-       "zeitwache: watch list refused: C:\\ is writable by other users; make it and every "
-       "directory above it owned by root and writable by no one else\n", 2},
       // Without the privilege nobody's list is trusted more than the caller's.
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"

@@ -160,26 +160,5 @@ TEST_F(LinuxPlatformTest, DebugPrivilegeFollowsTheRightToSignalOthers) {
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidHandle));
 }
 
-// A run places start ticks on the wall clock through one boot time, so every
-// read gives a process one creation time to the 100 ns and one start mark,
-// however busy the machine is between the reads.
-TEST_F(LinuxPlatformTest, OneRunGivesAProcessOneIdentityUnderLoad) {
-  const Child spin1("/bin/sh", {"sh", "-c", "while :; do :; done"});
-  const Child spin2("/bin/sh", {"sh", "-c", "while :; do :; done"});
-  const std::string program = CopySleep("zw-steady-sleeper");
-  const Child target(program, {program, "30"});
-  FileTime first = 0, creation = 0, exit = 0, kernel = 0, user = 0;
-  std::uint64_t firstMark = 0, mark = 0;
-  for (int i = 0; i < 3000; ++i) {
-    const Handle handle = platform_->OpenProcess(kProcessQueryInformation, false, target.pid());
-    ASSERT_TRUE(platform_->GetProcessTimes(handle, &creation, &exit, &kernel, &user));
-    ASSERT_TRUE(platform_->GetProcessStartMark(handle, &mark));
-    platform_->CloseHandle(handle);
-    if (i == 0) first = creation, firstMark = mark;
-    ASSERT_EQ(creation, first) << "read " << i;
-    ASSERT_EQ(mark, firstMark) << "read " << i;
-  }
-}
-
 }  // namespace
 }  // namespace zw
