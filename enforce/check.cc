@@ -1,6 +1,7 @@
 #include "enforce/check.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/ascii.h"
 #include "enforce/marking.h"
@@ -37,6 +38,9 @@ void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_
 }
 
 void Terminate(RunState& state, const ProcessRecord& slot) {
+  // A request to stop the run waits until the lines for the commands
+  // started are out, so that no termination goes unlogged.
+  state.platform.HoldTermination(true);
   std::uint32_t error = 0;
   const TerminateOutcome outcome = TerminateByCommand(state, slot, &error);
   const ProcessRecord* companion = CompanionToEnd(state, slot);
@@ -53,6 +57,7 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
   if (companionOutcome == TerminateOutcome::kFailed) {
     ReportStartFailure(state, *companion, companionError);
   }
+  state.platform.HoldTermination(false);
 }
 
 void PauseAfterTermination(RunState& state) {
@@ -82,13 +87,20 @@ void PrintFound(RunState& state, const ProcessRecord& slot) {
         AsSigned(slot.pid), AsLong(slot.runTime));
 }
 
-void SurveyProcesses(RunState& state, std::string& name) {
+bool SurveyProcesses(RunState& state, std::string& name) {
   Platform& platform = state.platform;
   Inventory& inventory = state.inventory;
   // Commands that have ended are closed first, so that the snapshot is
   // judged against what they did.
   ReapTerminationCommands(state);
   inventory.processCount = TakeProcessSnapshot(platform, state.output, inventory);
+  if (inventory.listError != kErrorSuccess) {
+    if (inventory.listError == static_cast<std::uint32_t>(kErrorNotEnoughMemory)) {
+      Print(state.errors, "zeitwache: the process list is too large to read (error %u)\n",
+            inventory.listError);
+    }
+    return false;
+  }
   // Patterns are written in upper case, as the matcher folds only the text.
   UpperCaseInPlace(name);
   CaptureWindows(platform, inventory.processTable, inventory.processCount);
@@ -96,10 +108,12 @@ void SurveyProcesses(RunState& state, std::string& name) {
     MarkProcesses(platform, inventory.processTable, inventory.processCount, name);
   }
   MeasureRunTimes(platform, inventory);
+  return true;
 }
 
 std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& name,
-                                                std::uint32_t from, bool tellPassedOver) {
+                                                std::uint32_t from, bool tellPassedOver,
+                                                std::optional<std::uint32_t>* beingEnded) {
   Inventory& inventory = state.inventory;
   UpperCaseInPlace(name);
   const bool pattern = IsPattern(name);
@@ -109,13 +123,17 @@ std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& na
     if (state.verbose == 1 && state.listingDone == 0) PrintListingLine(state, slot, name);
     if (!Matches(slot, name, pattern)) continue;
     const PassOver reason = WhyPassOver(state, slot);
-    if (reason == PassOver::kNone) return i;
-    // An entry that names the idle or summary entry first (the empty name,
-    // "*", a prefix of IDLE) names no program: passing over would widen it
-    // to whatever process follows.
-    if (reason == PassOver::kNoProcess && firstMatch) return std::nullopt;
-    firstMatch = false;
-    if (tellPassedOver) {
+    const bool wasFirst = std::exchange(firstMatch, false);
+    if (reason == PassOver::kNone && !IsBeingTerminated(state, slot)) return i;
+    if (reason == PassOver::kNone) {
+      // A kill under way must not hold up the matches after it.
+      if (beingEnded != nullptr && !*beingEnded) *beingEnded = i;
+    } else if (reason == PassOver::kNoProcess && wasFirst) {
+      // An entry that names the idle or summary entry first (the empty name,
+      // "*", a prefix of IDLE) names no program: passing over would widen it
+      // to whatever process follows.
+      return std::nullopt;
+    } else if (tellPassedOver) {
       Print(state.output, "Prozess uebergangen: %s, %d (%s)\n", slot.name.c_str(),
             AsSigned(slot.pid), DescribePassOver(reason));
     }
@@ -124,7 +142,10 @@ std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& na
 }
 
 ProcessRecord* FindWatchedProcess(RunState& state, std::string& name, bool tellPassedOver) {
-  const std::optional<std::uint32_t> found = NextWatchedProcess(state, name, 0, tellPassedOver);
+  std::optional<std::uint32_t> beingEnded;
+  std::optional<std::uint32_t> found =
+      NextWatchedProcess(state, name, 0, tellPassedOver, &beingEnded);
+  if (!found) found = beingEnded;
   if (found) return &state.inventory.processTable[*found];
   state.listingDone = 1;
   return nullptr;
@@ -135,7 +156,11 @@ Verdict Decide(const ProcessRecord& slot, std::uint32_t limit) {
 }
 
 CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit) {
-  SurveyProcesses(state, name);
+  // A list that cannot be read says nothing, not even that nothing runs.
+  for (int attempt = 1; !SurveyProcesses(state, name); ++attempt) {
+    if (attempt == kListAttempts) return CheckResult::kNoProcessList;
+    state.platform.Sleep(kListRetryMs);
+  }
   JudgeTerminations(state);
   const ProcessRecord* slot = FindWatchedProcess(state, name, state.verbose == 1);
   if (slot == nullptr) return CheckResult::kNoProcess;

@@ -36,9 +36,9 @@ void TellEnd(RunState& state, const ProcessRecord& slot, DryRunNotes& notes) {
 
 }  // namespace
 
-void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
+bool DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
                         DryRunNotes& notes) {
-  SurveyProcesses(state, name);
+  if (!SurveyProcesses(state, name)) return false;
   bool found = false;
   for (std::optional<std::uint32_t> i = NextWatchedProcess(state, name, 0, true); i;
        i = NextWatchedProcess(state, name, *i + 1, true)) {
@@ -48,13 +48,14 @@ void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
     PrintFound(state, slot);
     if (Decide(slot, limit) == Verdict::kWait) {
       TellWait(state, slot, limit, notes);
-      return;
+      return true;
     }
     TellEnd(state, slot, notes);
   }
-  if (found) return;
+  if (found) return true;
   state.listingDone = 1;
   Print(state.output, "Kein Prozess gefunden\n");
+  return true;
 }
 
 std::string TellKillCommand(RunState& state, bool* own) {

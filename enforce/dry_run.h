@@ -26,8 +26,9 @@ struct DryRunNotes {
 /// until the first one within its limit, for which it says "Wuerde warten"
 /// and, the first time in the dry run, that later entries come only after
 /// that wait. Takes the same snapshot and run times as the check; starts no
-/// command and never pauses.
-void DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
+/// command and never pauses. false, with nothing told, when the process
+/// list cannot be read.
+bool DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
                         DryRunNotes& notes);
 
 /// Says which kill a run would start ("Beenden mit: PATH"), or that none is

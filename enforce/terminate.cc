@@ -13,22 +13,26 @@ constexpr std::uint32_t kAfterCommandMs = 100;
 // Our kill gives up after its grace period and one second more; a command
 // still running after this long is not going to end the process.
 constexpr std::int64_t kCommandPatienceSeconds = 60;
+// The exit code a command given up on is ended with, where the system lets
+// the caller choose one.
+constexpr std::uint32_t kCommandGivenUpExitCode = 1;
 
 int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
 
-TargetIdentity IdentityOf(const ProcessRecord& slot) { return {slot.pid, slot.creation}; }
+TargetIdentity IdentityOf(const ProcessRecord& slot) { return {slot.pid, slot.start}; }
 
-// The slot holds the process `target` names. Without a creation time (never
-// measured) the pid and name must do.
+// The slot holds the process `target` names. Without a start mark for the
+// target (never measured) the pid and name must do; with one, only a slot
+// that this listing could measure can hold it, so that a namesake given the
+// pid is never taken for it.
 bool Names(const ProcessRecord& slot, const TargetIdentity& target, const std::string& name) {
   if (slot.pid != target.pid) return false;
-  if (target.creation == 0 || slot.creation == 0) return slot.name == name;
-  return SameCreation(slot.creation, target.creation);
+  if (target.start == 0) return slot.name == name;
+  return slot.start == target.start;
 }
 
 bool NamesTarget(const ProcessRecord& slot, const TargetIdentity& target) {
-  return slot.pid == target.pid && slot.creation != 0 && target.creation != 0 &&
-         SameCreation(slot.creation, target.creation);
+  return slot.pid == target.pid && target.start != 0 && slot.start == target.start;
 }
 
 const ProcessRecord* FindInSnapshot(const RunState& state, const Termination& termination) {
@@ -52,8 +56,7 @@ bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInfor
   startup.cb = sizeof(StartupInfo);
   startup.showWindow = kSwShow;  // not in force: flags stays 0
   const std::string identity = FormatTarget(target);
-  platform.SetEnvironmentVariableA(kTargetVariable,
-                                   target.creation != 0 ? identity.c_str() : nullptr);
+  platform.SetEnvironmentVariableA(kTargetVariable, target.start != 0 ? identity.c_str() : nullptr);
   const bool started = platform.CreateProcessA(nullptr, commandLine, false, 0, startup, info);
   if (!started) *error = platform.GetLastError();
   platform.SetEnvironmentVariableA(kTargetVariable, nullptr);
@@ -76,7 +79,7 @@ PassOver WhyPassOver(const RunState& state, const ProcessRecord& slot) {
     if (t.command != Handle::kNull && t.commandPid == slot.pid) return PassOver::kOwnCommand;
   }
   for (const TargetIdentity& failed : terminations.failed) {
-    if (NamesTarget(slot, failed) || (failed.creation == 0 && slot.pid == failed.pid)) {
+    if (NamesTarget(slot, failed) || (failed.start == 0 && slot.pid == failed.pid)) {
       return PassOver::kNotEnded;
     }
   }
@@ -136,6 +139,11 @@ void ReapTerminationCommands(RunState& state) {
     const bool known = platform.GetExitCodeProcess(t.command, &exitCode);
     const bool tooLong = platform.time() - t.startedAt >= kCommandPatienceSeconds;
     if (known && exitCode == kStillActive && !tooLong) continue;
+    // Given up: ended, so that it holds neither the output nor a process
+    // slot, and reaped.
+    if (tooLong && (!known || exitCode == kStillActive)) {
+      platform.TerminateProcess(t.command, kCommandGivenUpExitCode);
+    }
     if (state.verbose == 1) {
       if (known && exitCode != kStillActive) {
         Print(state.output, "kill %d beendet mit %u\n", AsSigned(t.target.pid), exitCode);

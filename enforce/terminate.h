@@ -48,8 +48,8 @@ enum class TerminateOutcome { kSkipped, kStarted, kFailed };
 TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
                                     std::uint32_t* error);
 
-/// Closes the commands that have ended, without waiting for any, and gives
-/// up on one that has run for far too long. Before every snapshot.
+/// Closes the commands that have ended, without waiting for any, and ends
+/// and closes one that has run for far too long. Before every snapshot.
 void ReapTerminationCommands(RunState& state);
 
 /// Judges every ended command by the current snapshot: the same process

@@ -25,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto stat = zw::posix::ParseStat(text);
   if (stat) Require(Within(stat->comm, text), "comm outside the stat line");
   zw::posix::EffectiveCapKill(text);
+  if (const auto tgid = zw::posix::StatusTgid(text)) {
+    Require(text.find("Tgid:") != std::string_view::npos, "a Tgid from no Tgid line");
+  }
   if (const auto pid = zw::posix::ParsePidName(text)) {
     Require(*pid != 0 && std::to_string(*pid) == text, "directory name does not read back");
   }
@@ -36,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(program.starts_with(comm), "program name does not start with comm");
   Require(program.starts_with(instance), "instance name not a prefix of the program name");
   Require(comm.empty() || !instance.empty(), "instance name lost");
+  Require(instance.size() <= zw::posix::kMaxInstanceNameBytes, "instance name not cut");
   if (!zw::posix::CommMayBeCut(comm)) Require(program == comm, "uncut comm replaced");
   return 0;
 }

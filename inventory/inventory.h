@@ -12,7 +12,9 @@ namespace zw {
 
 /// Refills `inventory.processTable` from the performance data and returns the
 /// number of processes in it; 0 (with the table untouched) when the query
-/// failed, after printing the failure.
+/// failed, after printing the failure, with the error in
+/// `inventory.listError` (kErrorNotEnoughMemory: the list outgrew the
+/// largest buffer it can have).
 std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory);
 
 /// Measures the run time of every process of the latest snapshot that can be

@@ -33,6 +33,8 @@ void Measure(Platform& platform, Handle process, ProcessRecord& slot) {
       slot.creation = creation;
     }
   }
+  std::uint64_t start = 0;
+  slot.start = platform.GetProcessStartMark(process, &start) ? start : 0;
   bool critical = false;
   if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
 }
@@ -59,6 +61,9 @@ void MeasureRunTimes(Platform& platform, Inventory& inventory) {
     ProcessRecord& slot = inventory.processTable[k];
     if (slot.pid == 0) continue;
     const Handle process = platform.OpenProcess(kQueryAccess, false, slot.pid);
+    // Which process the slot holds comes from this listing alone: what an
+    // earlier pass read may have belonged to a namesake that had the pid.
+    slot.start = 0;
     if (process != Handle::kNull) {
       Measure(platform, process, slot);
       platform.CloseHandle(process);

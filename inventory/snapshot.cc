@@ -1,6 +1,8 @@
 // The process snapshot: the performance data's process object, turned into
 // the slots of the process table.
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -14,39 +16,74 @@ namespace zw {
 namespace {
 
 constexpr std::uint32_t kPerfBufferStep = 40960;
-// Room for some 50,000 processes with all the platform's process counters; a
-// provider that keeps asking for more than this is not going to stop.
-constexpr std::uint32_t kMaxPerfBufferSize = 16u << 20;
+// Names are cut to a slot's length before they are widened, so the block is
+// bounded by the number of processes: room for 4,194,304 of them (the most
+// pids Linux hands out) at 1,000 bytes each, an instance with a name of 255
+// characters and all the platform's process counters. A provider that keeps
+// asking for more than this is not going to stop.
+constexpr std::uint32_t kMaxPerfBufferSize = 4'194'304u * 1'000u;
 // Names are converted into a buffer of this size, the terminator included.
 constexpr int kNameBufferSize = 260;
 // The longest instance name that still leaves room for ".exe".
 constexpr std::size_t kMaxInstanceNameLength = 255;
 
+// Leaves the bytes of a grown buffer as the allocator hands them out: a
+// buffer is only read where a query has written, and pages never written are
+// never faulted in, however large the buffer had to be made.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  explicit UninitializedAllocator(const UninitializedAllocator<U>&) {}
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+using PerfBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+
+// The size to try after a round that did not fit: a step more than `told`
+// (what the failed query left in the size variable, which is not defined)
+// or `current`, whichever is larger, so that every round asks for more.
+std::uint64_t GrownSize(std::uint32_t told, std::size_t current) {
+  return std::max<std::uint64_t>(told, current) + kPerfBufferStep;
+}
+
 // Queries the process object into `buffer`, starting at `startSize` and
-// growing until the data fits. Returns the query's result; on 0 `*size` is
-// the number of bytes returned and the buffer's size is the one that fitted.
-std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize,
-                                std::vector<std::uint8_t>& buffer, std::uint32_t* size) {
+// growing until the data fits. Returns the query's result, or
+// kErrorNotEnoughMemory when the data outgrows kMaxPerfBufferSize or memory;
+// on 0 `*size` is the number of bytes returned and the buffer's size is the
+// one that fitted.
+std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize, PerfBuffer& buffer,
+                                std::uint32_t* size) try {
   buffer.assign(startSize, 0);
   *size = startSize;
   std::int32_t result = platform.RegQueryValueExA(
       RegistryKey::kPerformanceData, perf::kProcessObjectValueName, buffer.data(), size);
   while (result == kErrorMoreData) {
-    // What a failed query leaves in the size variable is not defined; grow
-    // from whichever is larger so every round asks for more.
-    const std::uint64_t grown =
-        std::uint64_t{std::max<std::uint32_t>(*size, static_cast<std::uint32_t>(buffer.size()))} +
-        kPerfBufferStep;
-    if (grown > kMaxPerfBufferSize) return kErrorMoreData;
+    const std::uint64_t grown = GrownSize(*size, buffer.size());
+    if (grown > kMaxPerfBufferSize) return kErrorNotEnoughMemory;
     *size = static_cast<std::uint32_t>(grown);
-    // Growing in place: the bytes of a failed round need no clearing, since
-    // only what a successful query reports in `*size` is ever read, and a
-    // fresh block per round would fault every page of it in again.
+    // A fresh block: the bytes of a failed round are never read, so they
+    // need neither clearing nor copying.
+    buffer = PerfBuffer();
     buffer.resize(*size);
     result = platform.RegQueryValueExA(RegistryKey::kPerformanceData, perf::kProcessObjectValueName,
                                        buffer.data(), size);
   }
   return result;
+} catch (const std::bad_alloc&) {
+  buffer = PerfBuffer();
+  return kErrorNotEnoughMemory;
 }
 
 // The slot name of an instance: its name in the ANSI code page with ".exe"
@@ -70,6 +107,7 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
   if (!sameProcess) {
     slot.runTime = 0;
     slot.creation = 0;
+    slot.start = 0;
     slot.critical = false;
     slot.window = WindowHandle::kNull;
     slot.title.clear();
@@ -83,13 +121,14 @@ void FillSlot(ProcessRecord& slot, std::uint32_t pid, std::string name) {
 }  // namespace
 
 std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& inventory) {
-  std::vector<std::uint8_t> buffer;
+  PerfBuffer buffer;
   std::uint32_t size = 0;
   // Every failed round is a full collection of the process object by the
   // system, so start where the last check's data fitted.
   const std::uint32_t startSize =
       std::clamp(inventory.perfBufferSize, kPerfBufferStep, kMaxPerfBufferSize);
   const std::int32_t result = QueryProcessObject(platform, startSize, buffer, &size);
+  inventory.listError = static_cast<std::uint32_t>(result);
   if (result != kErrorSuccess) {
     Print(out, "RegQueryValueEx failed ErrorCode: %d\n", static_cast<int>(result));
     platform.RegCloseKey(RegistryKey::kPerformanceData);

@@ -75,9 +75,10 @@ inline constexpr std::uint32_t kStillActive = 259;
 inline constexpr std::uint32_t kGenericRead = 0x80000000;
 
 /// Whom an access entry of a security descriptor speaks of, as far as the
-/// trust in a file goes: the system's own accounts and the caller; the broad
-/// groups that take in other users; another user's own account; and every
-/// other account or group, which is not judged.
+/// trust in a file goes: the system's own accounts (TrustedInstaller among
+/// them) and the caller; the broad groups that take in other users; another
+/// account or group of the machine or its domain; and every other account
+/// or group, which is not judged.
 enum class Trustee {
   kSystem,
   kAdministrators,
@@ -118,6 +119,11 @@ inline constexpr std::uint32_t kGenericWrite = 0x40000000;
 inline constexpr std::uint32_t kAnyWriteAccess = kFileWriteData | kFileAppendData |
                                                  kFileDeleteChild | kDelete | kWriteDac |
                                                  kWriteOwner | kGenericAll | kGenericWrite;
+/// Access rights that let their holder replace what a directory holds, or
+/// the directory itself: adding entries alone does not, as a name that is
+/// taken cannot be taken again.
+inline constexpr std::uint32_t kReplaceAccess =
+    kFileDeleteChild | kDelete | kWriteDac | kWriteOwner | kGenericAll;
 
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available
@@ -202,6 +208,13 @@ class Platform {
   virtual bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
                                FileTime* user) = 0;
 
+  /// What tells `process` exactly from every other process that had or will
+  /// have its identifier, as the system keeps it: the start in clock ticks
+  /// since boot on Linux, the creation FILETIME on Windows. Every read of
+  /// one process gives the same value, so two are compared exactly. false
+  /// on failure.
+  virtual bool GetProcessStartMark(Handle process, std::uint64_t* mark) = 0;
+
   /// Calendar record (UTC) of `fileTime`. false when it is out of range.
   virtual bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) = 0;
 
@@ -220,6 +233,10 @@ class Platform {
   /// place) rather than one found on the search path. Empty when none would
   /// be started.
   virtual std::string FindCommandProgram(const char* name, bool* own) = 0;
+  /// Ends `process`, a command this process started, at once and for good
+  /// (on Linux SIGKILL, and the command is reaped). false on failure, and
+  /// for any process not started by CreateProcessA.
+  virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
 
   /// Exit code of `process` into `*exitCode`, kStillActive while it runs.
   /// false on failure (and on Linux for any process this one did not start).
@@ -234,6 +251,21 @@ class Platform {
   /// critical processes on Windows; on Linux pid 1 and kernel threads.
   /// false on failure, with `*critical` unchanged.
   virtual bool IsProcessCritical(Handle process, bool* critical) = 0;
+
+  /// While `hold` is true, a request to end this program (SIGTERM, SIGINT,
+  /// SIGHUP) waits; once it is false again, a waiting one ends it at once.
+  /// Commands started meanwhile are not held. Nothing to do where the
+  /// system ends a console program by itself.
+  virtual void HoldTermination(bool hold) = 0;
+
+  /// Why someone other than the system, the administrators and the caller
+  /// could change what the file `fileName` holds (found as CreateFileA finds
+  /// it): the file itself and every directory on its way from the root,
+  /// links followed. One line per finding into `*findings`, empty when there
+  /// is none. Returns kErrorSuccess, or the Win32 error when the path cannot
+  /// be judged.
+  virtual std::uint32_t JudgeFileTrust(const char* fileName,
+                                       std::vector<std::string>* findings) = 0;
 
   /// Suspends the thread; 0 only yields the processor.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
@@ -271,5 +303,10 @@ std::unique_ptr<Platform> MakeNativePlatform();
 /// Commands already started run on. Nothing to do where the system ends a
 /// console program by itself.
 void EndOnTerminationSignals();
+
+/// Makes a write to a closed pipe or socket fail (EPIPE) rather than end
+/// the program, so that a reader that goes away cannot stop a run. Commands
+/// started afterwards get the system's default back.
+void SurviveClosedOutputs();
 
 }  // namespace zw

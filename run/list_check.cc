@@ -98,32 +98,33 @@ std::string DirectoryOf(const std::string& path, char separator) {
   return directory;
 }
 
-// The directory and the list, those of them that others may change; a
-// descriptor that cannot be read is `unknown` with its error.
-struct Exposure {
-  std::vector<std::string> writable;
-  std::vector<std::pair<std::string, std::uint32_t>> unknown;
-};
+// Why others could change what the list holds, one finding each; empty
+// when no one can. `*error` is set when that cannot be judged.
+std::vector<std::string> TrustFindingsOf(Platform& platform, const std::string& path,
+                                         std::uint32_t* error) {
+  std::vector<std::string> findings;
+  *error = platform.JudgeFileTrust(path.c_str(), &findings);
+  if (*error != kErrorSuccess) findings.clear();
+  return findings;
+}
 
-// With `programToo`, also the program's folder: whoever may change it may
-// replace the kill command the run starts.
-Exposure ExposureOf(Platform& platform, const std::string& path, bool programToo = false) {
-  Exposure exposure;
-  std::vector<std::string> objects = {DirectoryOf(path, platform.PathSeparator()), path};
-  if (std::string program = platform.ProgramDirectory();
-      programToo && !program.empty() && program != objects.front()) {
-    objects.push_back(std::move(program));
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "; ") + part;
+  return joined;
+}
+
+// Whoever may change the program's folder may replace the kill command a
+// run starts from there. Judged by the check only: a run does not start
+// from another folder because of it.
+std::optional<std::string> ProgramFolderFinding(Platform& platform) {
+  const std::string folder = platform.ProgramDirectory();
+  SecurityInfo info;
+  if (folder.empty() || platform.GetNamedSecurityInfoA(folder.c_str(), &info) != kErrorSuccess ||
+      !WritableByOthers(info)) {
+    return std::nullopt;
   }
-  for (const std::string& object : objects) {
-    SecurityInfo info;
-    const std::uint32_t error = platform.GetNamedSecurityInfoA(object.c_str(), &info);
-    if (error != kErrorSuccess) {
-      exposure.unknown.emplace_back(object, error);
-    } else if (WritableByOthers(info)) {
-      exposure.writable.push_back(object);
-    }
-  }
-  return exposure;
+  return folder + " ist fuer andere Benutzer schreibbar";
 }
 
 // What a missing or unreadable list is called, for both reports.
@@ -255,25 +256,28 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
   for (const std::string& text : surveyed) finding(text);
   if (privileged) {
-    const Exposure exposure = ExposureOf(state.platform, *path, true);
-    for (const std::string& object : exposure.writable) {
-      finding(object + " ist fuer andere Benutzer schreibbar");
+    std::uint32_t trustError = kErrorSuccess;
+    for (const std::string& why : TrustFindingsOf(state.platform, *path, &trustError)) {
+      finding("Liste abgelehnt: " + why);
     }
-    for (const auto& [object, code] : exposure.unknown) {
-      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", object.c_str(), code));
+    if (const std::optional<std::string> folder = ProgramFolderFinding(state.platform)) {
+      finding(*folder);
+    }
+    if (trustError != kErrorSuccess) {
+      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", path->c_str(), trustError));
     }
   }
   Print(out, "Anzahl Befunde %d\n", findings);
   return findings == 0 ? kExitCheckClean : kExitCheckFindings;
 }
 
-void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged) {
+bool NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged) {
   Platform& platform = state.platform;
   if (!path) {
     Print(state.errors,
           "zeitwache: the current directory cannot be read or its name is too long; "
           "nothing is watched\n");
-    return;
+    return true;
   }
   const Handle file = platform.CreateFileA(path->c_str(), kGenericRead);
   if (file == Handle::kNull) {
@@ -286,18 +290,32 @@ void NoteListProblems(RunState& state, const std::optional<std::string>& path, b
             "zeitwache: watch list %s cannot be read (error %u); nothing is watched\n",
             path->c_str(), error);
     }
-    return;
+    return true;
   }
   platform.CloseHandle(file);
-  if (!privileged) return;
-  const Exposure exposure = ExposureOf(platform, *path);
-  if (exposure.writable.empty()) return;
-  std::string objects;
-  for (const std::string& object : exposure.writable) {
-    objects += (objects.empty() ? "" : ", ") + object;
+  std::uint32_t error = kErrorSuccess;
+  const std::vector<std::string> findings = TrustFindingsOf(platform, *path, &error);
+  if (!privileged) {
+    if (!findings.empty()) {
+      Print(state.errors, "zeitwache: other users can change the watch list: %s\n",
+            Joined(findings).c_str());
+    }
+    return true;
   }
-  Print(state.errors, "zeitwache: writable by other users, who thereby decide what is ended: %s\n",
-        objects.c_str());
+  if (error != kErrorSuccess) {
+    Print(state.errors,
+          "zeitwache: watch list %s refused: who may change it cannot be read (error %u)\n",
+          path->c_str(), error);
+    return false;
+  }
+  if (findings.empty()) return true;
+  // Whoever may change the list, or swap a directory above it, decides what
+  // a privileged run ends.
+  Print(state.errors,
+        "zeitwache: watch list refused: %s; make it and every directory above it owned by "
+        "root and writable by no one else\n",
+        Joined(findings).c_str());
+  return false;
 }
 
 }  // namespace zw

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/dacl.h"
+#include "platform/common/file_trust.h"
 #include "run/watch_list.h"
 #include "state/run_state.h"
 
@@ -42,12 +42,14 @@ std::vector<std::string> ListTextFindings(std::string_view text,
 /// it matches now, the kill a run would start, and every finding; reads the
 /// process list and touches no process. kExitCheckNoList when there is no list to read,
 /// kExitCheckFindings with findings, else kExitCheckClean. `privileged`:
-/// the debug privilege is held, so a list open to others is a finding.
+/// the debug privilege is held, so a list others could change (the file or
+/// any directory above it) is a finding, one per object.
 int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged);
 
 /// For a run: one line on the error sink when the list is missing or
-/// unreadable and, when `privileged`, one when the list or its directory
-/// is writable by others. Reads no entry.
-void NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged);
+/// unreadable, and one when others could change it (JudgeFileTrust). With
+/// `privileged` such a list is refused: false, and nothing may be watched.
+/// Reads no entry.
+bool NoteListProblems(RunState& state, const std::optional<std::string>& path, bool privileged);
 
 }  // namespace zw

@@ -58,6 +58,17 @@ bool IsOwnArgument(std::string_view arg) {
          IsRefusedSpelling(arg);
 }
 
+// An argument as the error sink shows it: cut, so that a huge one cannot
+// flood the log, and with every byte that is not printable ASCII (escape
+// sequences, line ends) shown as "?".
+std::string Printable(std::string_view arg) {
+  std::string shown(arg.substr(0, 64));
+  for (char& c : shown) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  return shown;
+}
+
 void Refuse(CommandLine& commandLine, std::string reason) {
   commandLine.mode = Mode::kUnknownOption;
   if (commandLine.refusal.empty()) commandLine.refusal = std::move(reason);
@@ -88,9 +99,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
       mode = option->mode;
       if (option->value != nullptr) TakeValue(*option, args, &i, commandLine);
     } else if (IsRefusedSpelling(arg) || (arg.size() > 2 && arg.starts_with("--"))) {
-      // A misspelt option must not become a run. Cut, so that a huge
-      // argument cannot flood the log.
-      Refuse(commandLine, "unknown option " + std::string(arg.substr(0, 64)));
+      // A misspelt option must not become a run.
+      Refuse(commandLine, "unknown option " + Printable(arg));
     }
     commandLine.mode = std::max(commandLine.mode, mode);
   }

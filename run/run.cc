@@ -39,11 +39,19 @@ constexpr std::string_view kUsageText =
     "NAME are refused.\n"
     "Exit status of a run: 100 when no watched program is left running that it\n"
     "could end; 101 when at least one overdue process could not be ended;\n"
-    "2 for a refused command line; 128+N when ended by signal N.\n";
+    "102 when the process list could not be read; 2 for a refused command line\n"
+    "or watch list; 128+N when ended by signal N.\n";
 
 void PrintCheckTrace(RunState& state, const WatchEntry& entry) {
   Print(state.output, "Pruefe %s (MaxRunTime = %d)\n", entry.name.c_str(),
         static_cast<int>(entry.limit));
+}
+
+int EndWithoutProcessList(RunState& state) {
+  Print(state.errors,
+        "zeitwache: the process list cannot be read (error %u); nothing more is decided\n",
+        state.inventory.listError);
+  return kExitCodeNoProcessList;
 }
 
 void PrintSummary(RunState& state) {
@@ -117,7 +125,9 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     if (entry.limit != 0) {
       if (state.verbose == 1) PrintCheckTrace(state, entry);
       const auto limit = static_cast<std::uint32_t>(entry.limit);
-      if (CheckWatchEntry(state, entry.name, limit) == CheckResult::kHandled) n = 0;
+      const CheckResult result = CheckWatchEntry(state, entry.name, limit);
+      if (result == CheckResult::kNoProcessList) return EndWithoutProcessList(state);
+      if (result == CheckResult::kHandled) n = 0;
     }
     if (EndsList(entry, n)) break;
   }
@@ -133,7 +143,10 @@ int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
       PrintCheckTrace(state, entry);
-      DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit), notes);
+      if (!DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit),
+                              notes)) {
+        return EndWithoutProcessList(state);
+      }
     }
     if (EndsList(entry, n)) break;
   }
@@ -174,7 +187,7 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
                           privileged == 1);
   }
   const std::optional<std::string> path = WatchListPath(platform);
-  NoteListProblems(state, path, privileged == 1);
+  if (!NoteListProblems(state, path, privileged == 1)) return kExitCodeListRefused;
   return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
 }
 

@@ -18,12 +18,20 @@ inline constexpr int kExitCode = 100;
 /// Exit code of a run that finished, but could not end at least one overdue
 /// process ("Prozess nicht beendet").
 inline constexpr int kExitCodeNotEnded = 101;
+/// Exit code of a run or dry run that could not read the process list, a
+/// run after kListAttempts failures in a row: it cannot tell whether a
+/// watched program still runs, so it must not look like a normal end.
+inline constexpr int kExitCodeNoProcessList = 102;
 
 /// Exit code of help, version and the dry run, which terminate nothing.
 inline constexpr int kExitCodeNoRun = 0;
 
 /// Exit code of a command line with a long option the tool does not know.
 inline constexpr int kExitCodeUsage = 2;
+
+/// Exit code of a privileged run whose watch list others could change:
+/// nothing is matched or ended.
+inline constexpr int kExitCodeListRefused = 2;
 
 /// Name of the watch list, looked for in the current directory.
 inline constexpr const char* kWatchListName = "ZEITWACHE.INI";
@@ -94,13 +102,14 @@ std::optional<std::string> GivenListPath(Platform& platform, const std::string& 
 /// Visits the entries in number order, starting again at the first after
 /// every entry that found a running process, until one pass finds none;
 /// prints the process count and returns kExitCode, or kExitCodeNotEnded
-/// when a process could not be ended.
+/// when a process could not be ended. Returns kExitCodeNoProcessList, after
+/// one line on the error sink, when a check cannot read the process list.
 int RunWatchList(RunState& state, const std::optional<std::string>& path);
 
 /// Visits every entry once, in number order up to the end of the list as the
 /// watch run does, and tells for each what the watch run would do now;
 /// terminates nothing, starts no command, never pauses. Prints the process
-/// count and returns kExitCodeNoRun.
+/// count and returns kExitCodeNoRun; kExitCodeNoProcessList as a run does.
 int DryRunWatchList(RunState& state, const std::optional<std::string>& path);
 
 }  // namespace zw

@@ -46,9 +46,12 @@ struct ProcessRecord {
   /// slot holds the same process (same pid and name).
   std::int64_t runTime = 0;
   /// Creation time read by the latest run-time pass; 0 when the process
-  /// could not be opened then. With `pid` it names the process, whatever
-  /// later takes the pid over.
+  /// could not be opened then.
   FileTime creation = 0;
+  /// The system's start mark (GetProcessStartMark) read by the latest
+  /// run-time pass; 0 when the process could not be opened then. With `pid`
+  /// it names the process exactly, whatever later takes the pid over.
+  std::uint64_t start = 0;
   /// The system cannot do without this process (IsProcessCritical); it is
   /// never terminated.
   bool critical = false;
@@ -62,6 +65,9 @@ struct Inventory {
   /// Slots of the latest snapshot; 0 before the first check and after a
   /// failed query.
   std::uint32_t processCount = 0;
+  /// The error of the latest query, 0 when it worked. After a failed one the
+  /// table tells nothing about what runs: not even that nothing does.
+  std::uint32_t listError = 0;
   /// Identifier of the process named kCompanionName found by the latest
   /// run-time pass; 0 when there is none.
   std::uint32_t companionPid = 0;

@@ -129,23 +129,29 @@ TEST(KillArgumentsTest, HelpWinsOverAnythingBeforeTheEndOfOptions) {
   EXPECT_NE(KillUsage().find("5 a process that must never be ended"), std::string_view::npos);
 }
 
-TEST(KillArgumentsTest, TakesTheExpectedCreationOnlyForTheSamePid) {
+// Set but unusable, the identity refuses the whole command: kill was meant
+// for one process and cannot tell which.
+TEST(KillArgumentsTest, TakesTheExpectedStartOnlyForTheSamePidAndFailsClosed) {
   const struct {
     const char* value;
-    std::optional<FileTime> creation;
-    std::string_view warning;
+    std::optional<std::uint64_t> start;
+    std::string_view error;
   } cases[] = {
       {nullptr, std::nullopt, ""},
-      {"1234:133000000000000000", 133000000000000000u, ""},
-      {"1234:", std::nullopt, "\"1234:\" ignored: not PID:CREATION"},
-      {"1234:1\n2", std::nullopt, "\"1234:1?2\" ignored"},
-      {"99:133000000000000000", std::nullopt, "names another process than 1234"},
+      {"1234:987654", 987654u, ""},
+      {"", std::nullopt, "\"\" unusable: not PID:START"},
+      {"1234:", std::nullopt, "\"1234:\" unusable: not PID:START"},
+      {"1234:0", std::nullopt, "not PID:START"},
+      {"0:987654", std::nullopt, "not PID:START"},
+      {"1234:18446744073709551616", std::nullopt, "not PID:START"},
+      {"1234:1\n2", std::nullopt, "\"1234:1?2\" unusable"},
+      {"99:987654", std::nullopt, "names another process than 1234"},
   };
   for (const auto& c : cases) {
-    std::string warning;
-    EXPECT_EQ(ExpectedCreation(1234, c.value, &warning), c.creation) << c.warning;
-    EXPECT_EQ(warning.empty(), c.warning.empty()) << warning;
-    EXPECT_NE(warning.find(c.warning), std::string::npos) << warning;
+    std::string error;
+    EXPECT_EQ(ExpectedStart(1234, c.value, &error), c.start) << c.error;
+    EXPECT_EQ(error.empty(), c.error.empty()) << error;
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
   }
 }
 

@@ -16,7 +16,9 @@ using testing::ScriptedRun;
 constexpr const char* kHead =
     "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n";
 const SecurityInfo kOpenToUsers{
-    true, {{false, Trustee::kGuests, kGenericAll}, {true, Trustee::kUsers, kFileAppendData}}};
+    true, {{false, Trustee::kGuests, kGenericAll}, {true, Trustee::kUsers, kFileDeleteChild}}};
+// As a drive's root is: anybody may add a folder, nobody may replace one.
+const SecurityInfo kAddOnly{true, {{true, Trustee::kAuthenticatedUsers, kFileAppendData}}};
 const SecurityInfo kOthersDenied{true,
                                  {{false, Trustee::kEveryone, kFileWriteData},
                                   {true, Trustee::kEveryone, kFileWriteData},
@@ -40,12 +42,13 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
     int exitCode;
     std::string report;  // after the head, or all of it when there is no list
     std::string note;    // what a run writes to standard error
+    int runExitCode = 100;
     std::vector<ScriptedProcess> processes = {};
     std::optional<std::string> kill = std::nullopt;  // a kill not the program's own
   } cases[] = {
       // clang-format off
       {"[PGM]\nPGM001=APP\nAKT001=60\nPGM002=*rep?\nAKT002=\"600\"\nAKT003=0\n", 0, true,
-       {{"C:\\WATCH", kOthersDenied}}, 0,
+       {{"C:\\WATCH", kOthersDenied}, {"C:\\", kAddOnly}}, 0,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Eintrag 002: Muster *rep?, Grenze 600 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n", ""},
@@ -60,7 +63,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       {"[PGM]\n;PGM001=APP\n;AKT001=60\n", 0, true, {}, 1,
        "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\n"
        "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\n"
-       "Befund: kein kill gefunden; ein Lauf kann nichts beenden\nAnzahl Befunde 2\n", "", {}, ""},
+       "Befund: kein kill gefunden; ein Lauf kann nichts beenden\nAnzahl Befunde 2\n", "", 100, {}, ""},
       // Saved by Notepad as "Unicode": read as a run reads it, no UTF-8 finding.
       {"\xFF\xFE[\0P\0G\0M\0]\0\n\0P\0G\0M\0\x30\0\x30\0\x31\0=\0\xC4\0P\0P\0\n\0"
        "A\0K\0T\0\x30\0\x30\0\x31\0=\0\x36\0\x30\0"s, 0, true, {}, 1,
@@ -119,7 +122,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Befund: PGM003=I passt zuerst auf IDLE.EXE, keinen Prozess; ein Lauf findet damit nichts\n"
        "Befund: C:\\Windows\\kill.exe ist nicht das kill von ZEITWACHE: kein SIGKILL nach der "
        "Frist, keine Pruefung, ob es noch derselbe Prozess ist\n"
-       "Anzahl Befunde 8\n", "", SurveyedProcesses(), "C:\\Windows\\kill.exe"},
+       "Anzahl Befunde 8\n", "", 100, SurveyedProcesses(), "C:\\Windows\\kill.exe"},
       {"[PGM]\nPGM001=\nAKT001=5\nAKT002=5\npgm001=B\n[pgm]\nPGM003=C\n", 0, true, {}, 1,
        "Eintrag 001: Name , Grenze 5 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Eintrag 002: Name none, Grenze 5 Sekunden\n  passt jetzt auf 0 Prozesse\n"
@@ -137,14 +140,15 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Befund: Zeile 1 enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen\n"
        "Anzahl Befunde 2\n", ""},
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true,
-       {{"C:\\WATCH", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
+       {{"C:\\", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
-       "Befund: C:\\WATCH ist fuer andere Benutzer schreibbar\n"
-       "Befund: C:\\WATCH\\ZEITWACHE.INI ist fuer andere Benutzer schreibbar\n"
+       "Befund: Liste abgelehnt: C:\\WATCH\\ZEITWACHE.INI is writable by other users\n"
+       "Befund: Liste abgelehnt: C:\\ is writable by other users\n"
        "Anzahl Befunde 2\n",
-       "zeitwache: writable by other users, who thereby decide what is ended: "
-       "C:\\WATCH, C:\\WATCH\\ZEITWACHE.INI\n"},
+       "zeitwache: watch list refused: C:\\WATCH\\ZEITWACHE.INI is writable by other users; "
+       "C:\\ is writable by other users; make it and every directory above it owned by "
+       "root and writable by no one else\n", 2},
       // The program's folder, where kill lies, is judged by the check only.
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\ZW", kOpenToUsers}}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
@@ -154,7 +158,9 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"
        "Liste C:\\WATCH\\ZEITWACHE.INI\nEintrag 001: Name APP, Grenze 60 Sekunden\n"
-       "  passt jetzt auf 0 Prozesse\nBeenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n", ""},
+       "  passt jetzt auf 0 Prozesse\nBeenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n",
+       "zeitwache: other users can change the watch list: "
+       "C:\\WATCH is writable by other users\n"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -172,8 +178,11 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       const std::vector<std::string_view> args = {"zeitwache", check ? "--check" : "/D"};
       const int exitCode = Main(args, run.platform, run.output, run.errors);
       if (!check) {
-        EXPECT_EQ(exitCode, 100);
+        EXPECT_EQ(exitCode, c.runExitCode);
         EXPECT_EQ(run.errors.text(), c.note);
+        if (c.runExitCode != 100) {
+          EXPECT_EQ(run.platform.perfQueries, 0) << "a refused list matches nothing";
+        }
         continue;
       }
       EXPECT_EQ(exitCode, c.exitCode);

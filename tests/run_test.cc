@@ -346,5 +346,35 @@ TEST(RunLoop, ListEndsAfterEntry9999) {
   EXPECT_EQ(run.platform.profileKeys.back(), "AKT9999");
 }
 
+// A list that cannot be read is no list without processes: the run ends
+// with 102, whatever the watch list holds; a dry run does at once.
+TEST(RunLoop, ProcessListThatCannotBeReadEndsWith102) {
+  const std::string failed = "RegQueryValueEx failed ErrorCode: ";
+  const struct {
+    const char* mode;
+    std::uint32_t error;
+    std::string output;
+    std::string errors;
+  } cases[] = {
+      {"/D", 5, "Pruefe APP (MaxRunTime = 60)\n" + failed + "5\n" + failed + "5\n" + failed + "5\n",
+       ""},
+      {"--dry-run", 8,
+       "Probelauf: es wird nichts beendet\nBeenden mit: C:\\ZEITWACHE\\kill.exe\n"
+       "Pruefe APP (MaxRunTime = 60)\n" + failed + "8\n",
+       "zeitwache: the process list is too large to read (error 8)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ScriptedRun run;
+    run.WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
+    run.platform.failures[ScriptedOp::kRegQueryValueEx] = c.error;
+    const std::vector<std::string_view> args = {"zeitwache", c.mode};
+    EXPECT_EQ(Main(args, run.platform, run.output, run.errors), 102);
+    EXPECT_EQ(run.output.text(), c.output);
+    EXPECT_EQ(run.errors.text(), c.errors + "zeitwache: the process list cannot be read (error " +
+                                     std::to_string(c.error) + "); nothing more is decided\n");
+  }
+}
+
 }  // namespace
 }  // namespace zw

@@ -92,6 +92,51 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        {"kill 200"},
        kEnded + "Prozess nicht beendet: APP.EXE, 200\n",
        CheckResult::kNoProcess},
+      {"a kill under way holds up no later match",
+       [](ScriptedRun& run) {
+         Overdue(run, {Proc(run.platform, 201, u"app", 500)});
+         run.platform.commandRunsMs = 5000;
+       },
+       2,
+       {"kill 200", "kill 201"},
+       kEnded + "Prozess beendet: APP.EXE, 201  (Laufzeit= 502 Sekunden)\n",
+       CheckResult::kHandled,
+       2},
+      {"a stop asked for while kill starts waits until its line is out",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.killRemovesProcess = true;
+         run.platform.onHold = [&run](bool hold) {
+           run.output.Write(hold ? "(held)\n" : "(free)\n");
+         };
+       },
+       1,
+       {"kill 200"},
+       "(held)\n" + kEnded + "(free)\n",
+       CheckResult::kHandled,
+       1},
+      {"a list that cannot be read: two more tries 5 s apart, then no verdict",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.failures[ScriptedOp::kRegQueryValueEx] = kErrorAccessDenied;
+       },
+       1,
+       {},
+       "RegQueryValueEx failed ErrorCode: 5\nRegQueryValueEx failed ErrorCode: 5\n"
+       "RegQueryValueEx failed ErrorCode: 5\n",
+       CheckResult::kNoProcessList},
+      {"a list read at the second try",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.failures[ScriptedOp::kRegQueryValueEx] = kErrorAccessDenied;
+         run.platform.onSleep = [](ScriptedPlatform& p) { p.failures.clear(); };
+       },
+       1,
+       {"kill 200"},
+       "RegQueryValueEx failed ErrorCode: 5\nProzess beendet: APP.EXE, 200  (Laufzeit= 505 "
+       "Sekunden)\n",
+       CheckResult::kHandled,
+       1},
       {"the pid now belongs to a later process, within its limit",
        [](ScriptedRun& run) {
          Overdue(run);

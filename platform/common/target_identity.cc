@@ -19,18 +19,16 @@ std::optional<T> ParseDecimal(std::string_view text) {
 }  // namespace
 
 std::string FormatTarget(const TargetIdentity& target) {
-  return std::to_string(target.pid) + ":" + std::to_string(target.creation);
+  return std::to_string(target.pid) + ":" + std::to_string(target.start);
 }
 
 std::optional<TargetIdentity> ParseTarget(std::string_view text) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
   const auto pid = ParseDecimal<std::uint32_t>(text.substr(0, colon));
-  const auto creation = ParseDecimal<FileTime>(text.substr(colon + 1));
-  if (!pid || !creation || *pid == 0 || *creation == 0) return std::nullopt;
-  return TargetIdentity{*pid, *creation};
+  const auto start = ParseDecimal<std::uint64_t>(text.substr(colon + 1));
+  if (!pid || !start || *pid == 0 || *start == 0) return std::nullopt;
+  return TargetIdentity{*pid, *start};
 }
-
-bool SameCreation(FileTime a, FileTime b) { return (a > b ? a - b : b - a) <= kCreationTolerance; }
 
 }  // namespace zw

@@ -23,6 +23,7 @@
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
 #include "platform/linux/command_line.h"
+#include "platform/linux/own_process.h"
 #include "platform/linux/profile_file.h"
 #include "platform/linux/spawn.h"
 #include "platform/linux/trusted_path.h"
@@ -43,12 +44,6 @@ constexpr std::string_view kDebugPrivilegeName = "SeDebugPrivilege";
 constexpr std::size_t kStatusLimit = 64 * 1024;
 // Blocks up to this size come from the heap (the C library's upper limit).
 constexpr int kHeapBlockLimit = 32 << 20;
-
-std::int64_t Nanoseconds(clockid_t clock) {
-  timespec now{};
-  ::clock_gettime(clock, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // The error OpenProcess reports: the platform says "invalid parameter" for
 // any pid that names no running process.
@@ -114,22 +109,8 @@ std::string SearchPath() {
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
-namespace {
-
-// Only async-signal-safe work: the output is flushed line by line, so
-// nothing is lost, and the commands started run on as orphans.
-extern "C" void EndOnSignal(int signal) { ::_exit(128 + signal); }
-
-}  // namespace
-
-void EndOnTerminationSignals() {
-  struct sigaction action {};
-  action.sa_handler = EndOnSignal;
-  ::sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
-
-LinuxPlatform::LinuxPlatform() : privileged_(HoldsCapKill()) {
+LinuxPlatform::LinuxPlatform()
+    : privileged_(HoldsCapKill()), bootWallNs_(posix::BootWallClockNs()) {
   // A check allocates and frees blocks of a few hundred KiB (the process
   // list, its copy, the table). Kept on the heap rather than mapped afresh
   // and returned each time, freed memory serves the next block instead of
@@ -165,94 +146,6 @@ bool LinuxPlatform::Fail(std::uint32_t error) {
 }
 
 std::uint32_t LinuxPlatform::GetLastError() { return lastError_; }
-
-char LinuxPlatform::PathSeparator() const { return '/'; }
-
-std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
-  std::string cwd(256, '\0');
-  while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
-    if (errno != ERANGE) {
-      lastError_ = posix::ErrnoToWin32(errno);
-      return 0;
-    }
-    cwd.resize(cwd.size() * 2);
-  }
-  cwd.resize(std::strlen(cwd.c_str()));
-  // A path is far shorter than 4 GiB; PATH_MAX bounds what getcwd gives.
-  const auto needed = static_cast<std::uint32_t>(cwd.size() + 1);
-  if (buffer == nullptr || needed > size) return needed;
-  std::memcpy(buffer, cwd.c_str(), needed);
-  return static_cast<std::uint32_t>(cwd.size());
-}
-
-std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const char* key,
-                                                      const char* defaultValue, char* buffer,
-                                                      std::uint32_t size, const char* fileName) {
-  if (buffer == nullptr || size == 0) return 0;
-  // Listing sections or keys (a null name) is not offered: the default is
-  // what such a caller gets.
-  if (section == nullptr || key == nullptr) {
-    return ReadProfileString(std::nullopt, "", "", defaultValue, buffer, size);
-  }
-  return ReadProfileString(profiles_.Load(fileName), section, key, defaultValue, buffer, size);
-}
-
-Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
-  const int fd = posix::OpenProfileFile(fileName);
-  if (fd < 0) {
-    Fail(posix::ErrnoToWin32(errno));
-    return Handle::kNull;
-  }
-  // Only an ordinary file is a file here: a directory or a device in the
-  // list's place cannot be read as one.
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    Fail(kErrorAccessDenied);
-    return Handle::kNull;
-  }
-  HandleEntry entry;
-  entry.kind = HandleKind::kFile;
-  entry.fd = fd;
-  return AddHandle(entry);
-}
-
-bool LinuxPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
-  const HandleEntry* entry = FindHandle(file);
-  if (entry == nullptr || entry->kind != HandleKind::kFile) return Fail(kErrorInvalidHandle);
-  ssize_t count;
-  do {
-    count = ::read(entry->fd, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) return Fail(posix::ErrnoToWin32(errno));
-  *read = static_cast<std::uint32_t>(count);
-  return true;
-}
-
-// Mode bits and owner as a DACL: the group's write bit grants write to a
-// group of users, the others' bit to everyone, and an owner other than root
-// or the caller may change the bits at will. A sticky directory counts as
-// well: others still add files to it, and one whose name differs from the
-// list's only in case is found before the list, or is the list where there
-// is none.
-std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
-  const int fd = posix::OpenProfileFile(objectName);
-  if (fd < 0) return posix::ErrnoToWin32(errno);
-  struct stat status {};
-  const int result = ::fstat(fd, &status);
-  const int error = errno;
-  ::close(fd);
-  if (result != 0) return posix::ErrnoToWin32(error);
-  constexpr std::uint32_t kWrite = kFileWriteData | kFileAppendData | kDelete;
-  info->hasDacl = true;
-  info->dacl.clear();
-  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
-    info->dacl.push_back({true, Trustee::kOtherUser, kWriteDac});
-  }
-  if (status.st_mode & S_IWGRP) info->dacl.push_back({true, Trustee::kUsers, kWrite});
-  if (status.st_mode & S_IWOTH) info->dacl.push_back({true, Trustee::kEveryone, kWrite});
-  return kErrorSuccess;
-}
 
 Handle LinuxPlatform::GetCurrentProcess() { return kCurrentProcess; }
 
@@ -326,10 +219,6 @@ std::int32_t LinuxPlatform::BuildSnapshot() {
   ReapCommands();
   PerfDataWriter block;
   const int error = listing_.List(&block, &facts_);
-  // Both clocks are read together: their difference is the wall time of
-  // boot, free of the rounding of the whole-second btime.
-  factsRealtimeNs_ = Nanoseconds(CLOCK_REALTIME);
-  factsBoottimeNs_ = Nanoseconds(CLOCK_BOOTTIME);
   if (error != 0) return static_cast<std::int32_t>(posix::ErrnoToWin32(error));
   snapshot_ = block.Finish();
   return kErrorSuccess;
@@ -384,16 +273,16 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::FromSnapshot(std::u
       facts_.begin(), facts_.end(), pid,
       [](const posix::ProcFacts& facts, std::uint32_t wanted) { return facts.pid < wanted; });
   if (found == facts_.end() || found->pid != pid) return std::nullopt;
-  return IdentityOf(*found, factsRealtimeNs_, factsBoottimeNs_);
+  return IdentityOf(*found);
 }
 
-// The creation time is computed from the boot-relative start ticks with the
-// two clocks read together, so the rounding of the whole-second btime never
-// enters it.
+// The creation time is placed on the wall clock through the one boot time of
+// the run, so that every read of a process gives it the same creation time
+// to the 100 ns, and the rounding of the whole-second btime never enters it.
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
-    const posix::ProcFacts& facts, std::int64_t realtimeNs, std::int64_t boottimeNs) const {
+    const posix::ProcFacts& facts) const {
   const std::optional<FileTime> creation =
-      posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, realtimeNs, boottimeNs);
+      posix::StartTicksToFileTime(facts.startTicks, ticksPerSecond_, bootWallNs_, 0);
   if (!creation) return std::nullopt;
   return ProcessIdentity{facts.pid,
                          facts.startTicks,
@@ -413,8 +302,7 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint3
     return std::nullopt;
   }
   const auto identity =
-      IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags},
-                 Nanoseconds(CLOCK_REALTIME), Nanoseconds(CLOCK_BOOTTIME));
+      IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags});
   if (!identity) *error = EINVAL;
   return identity;
 }
@@ -444,6 +332,21 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime
   *exit = 0;
   *kernel = identity->kernel;
   *user = identity->user;
+  return true;
+}
+
+bool LinuxPlatform::GetProcessStartMark(Handle process, std::uint64_t* mark) {
+  if (mark == nullptr) return Fail(kErrorInvalidParameter);
+  if (process == kCurrentProcess) {
+    int error = 0;
+    const auto self = Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
+    if (!self) return Fail(posix::ErrnoToWin32(error));
+    *mark = self->startTicks;
+    return true;
+  }
+  const HandleEntry* entry = FindHandle(process);
+  if (entry == nullptr || entry->kind != HandleKind::kProcess) return Fail(kErrorInvalidHandle);
+  *mark = entry->process.startTicks;
   return true;
 }
 
@@ -493,6 +396,21 @@ bool LinuxPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) 
   return true;
 }
 
+// Only a command this process started, still unreaped, so the pid cannot
+// have passed to another process.
+bool LinuxPlatform::TerminateProcess(Handle process, std::uint32_t) {
+  const HandleEntry* entry = FindHandle(process);
+  if (entry == nullptr || entry->kind != HandleKind::kProcess) return Fail(kErrorInvalidHandle);
+  const auto command = commands_.find(entry->command);
+  if (command == commands_.end()) return Fail(kErrorAccessDenied);
+  if (command->second.exitCode != kStillActive) return true;
+  if (::kill(command->first, SIGKILL) != 0) return Fail(posix::ErrnoToWin32(errno));
+  command->second.exitCode = posix::WaitForEnd(command->first);
+  return true;
+}
+
+void LinuxPlatform::HoldTermination(bool hold) { posix::BlockTerminationSignals(hold); }
+
 bool LinuxPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
   if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
     return Fail(kErrorInvalidParameter);
@@ -525,8 +443,7 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
     program = applicationName;
     if (args.empty()) args.emplace_back(applicationName);
   } else if (!args.empty()) {
-    program = posix::ResolveProgram(args[0], OwnDirectory(), SearchPath(), IsExecutableFile,
-                                    IsTrustedProgram);
+    program = ResolveCommand(args[0]);
   }
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);
@@ -536,14 +453,35 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
   return true;
 }
 
+// What CreateProcessA would start, judged as ResolveCommand judges, but
+// silently: with the privilege, only the package's own command.
 std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own) {
   const std::string ownDirectory = OwnDirectory();
   const std::string searchPath = SearchPath();
-  const std::optional<std::string> program = posix::ResolveProgram(
-      name != nullptr ? name : "", ownDirectory, searchPath, IsExecutableFile, IsTrustedQuietly);
+  const std::optional<std::string> program =
+      posix::ResolveProgram(name != nullptr ? name : "", ownDirectory,
+                            privileged_ ? "" : searchPath, IsExecutableFile, IsTrustedQuietly);
   if (!program) return {};
   *own = posix::IsOwnProgram(*program, ownDirectory, searchPath);
   return *program;
+}
+
+// With the right to end anyone's processes, only the package's own command
+// is started: one found on PATH alone may be the system's kill, which knows
+// nothing of the identity it is given, or anybody's.
+std::optional<std::string> LinuxPlatform::ResolveCommand(const std::string& name) const {
+  const std::string own = OwnDirectory();
+  std::optional<std::string> program = posix::ResolveProgram(
+      name, own, privileged_ ? "" : SearchPath(), IsExecutableFile, IsTrustedProgram);
+  if (program || !privileged_) return program;
+  if (const auto onPath =
+          posix::ResolveProgram(name, "", SearchPath(), IsExecutableFile, IsTrustedProgram)) {
+    std::fprintf(stderr,
+                 "zeitwache: not starting %s found only on PATH: a privileged run starts "
+                 "only its own %s\n",
+                 onPath->c_str(), name.c_str());
+  }
+  return std::nullopt;
 }
 
 // A started command may already have ended (it is not reaped yet, so its

@@ -51,15 +51,19 @@ class LinuxPlatform : public Platform {
                      std::uint32_t processId) override;
   bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
                        FileTime* user) override;
+  bool GetProcessStartMark(Handle process, std::uint64_t* mark) override;
   bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) override;
   bool CloseHandle(Handle handle) override;
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
   std::string FindCommandProgram(const char* name, bool* own) override;
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;
+  void HoldTermination(bool hold) override;
+  std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetCurrentProcessId() override;
   std::int64_t time() override;
@@ -105,10 +109,11 @@ class LinuxPlatform : public Platform {
   std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error, bool allowEnded);
   // The process as the latest snapshot read it; nullopt when not listed.
   std::optional<ProcessIdentity> FromSnapshot(std::uint32_t pid) const;
-  std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts, std::int64_t realtimeNs,
-                                            std::int64_t boottimeNs) const;
+  std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
+  // Where the command `name` is started from; nullopt when nowhere.
+  std::optional<std::string> ResolveCommand(const std::string& name) const;
   // Reaps the commands that have ended, without waiting, and forgets those
   // nobody holds a handle to any more.
   void ReapCommands();
@@ -120,11 +125,11 @@ class LinuxPlatform : public Platform {
   // Root or CAP_KILL, decided once: whether other users' processes count.
   bool privileged_ = false;
   std::optional<std::vector<std::uint8_t>> snapshot_;
-  // What the latest snapshot read, by pid, and the clocks read with it; kept
-  // after the key is closed, for the run-time pass that follows.
+  // Wall-clock time of boot, read once: one offset for the whole run.
+  std::int64_t bootWallNs_ = 0;
+  // What the latest snapshot read, by pid; kept after the key is closed,
+  // for the run-time pass that follows.
   std::vector<posix::ProcFacts> facts_;
-  std::int64_t factsRealtimeNs_ = 0;
-  std::int64_t factsBoottimeNs_ = 0;
   std::unordered_map<int, StartedCommand> commands_;
   posix::ProcReader reader_;
   // Kept between snapshots where the process events connector can be used.

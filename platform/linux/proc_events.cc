@@ -9,6 +9,7 @@
 #include <linux/netlink.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -128,9 +129,35 @@ bool HoldsCapNetAdmin() {
   return (data[kCapNetAdmin / 32].effective & (1u << (kCapNetAdmin % 32))) != 0;
 }
 
+// The inode numbers the kernel gives the initial pid and user namespaces
+// (PROC_PID_INIT_INO, PROC_USER_INIT_INO): fixed, and read through nsfs,
+// which no mount of a /proc of another namespace can change.
+constexpr ino_t kInitialPidNamespace = 0xEFFFFFFCu;
+constexpr ino_t kInitialUserNamespace = 0xEFFFFFFDu;
+
+ino_t NamespaceInode(const char* path) {
+  struct stat info {};
+  return ::stat(path, &info) == 0 ? info.st_ino : 0;
+}
+
+// Whether this process lives in the initial pid and user namespaces, by
+// the namespaces themselves, and in the network namespace of the initial
+// pid namespace's init, the one the connector speaks in. A network
+// namespace that cannot be compared is left to the proof.
+bool InInitialNamespacesByIdentity() {
+  if (NamespaceInode("/proc/self/ns/pid") != kInitialPidNamespace ||
+      NamespaceInode("/proc/self/ns/user") != kInitialUserNamespace) {
+    return false;
+  }
+  const ino_t own = NamespaceInode("/proc/self/ns/net");
+  const ino_t init = NamespaceInode("/proc/1/ns/net");
+  return own == 0 || init == 0 || own == init;
+}
+
 // The connector reports pids as the initial pid namespace sees them, and
 // /proc must be that namespace's for a reported pid to name anything.
 bool SeesInitialNamespaces() {
+  if (!InInitialNamespacesByIdentity()) return false;
   std::string uidMap;
   std::string status;
   if (ReadFileAt(AT_FDCWD, "/proc/self/uid_map", 4096, &uidMap) != 0) return false;

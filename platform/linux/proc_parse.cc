@@ -147,8 +147,20 @@ std::string_view ProgramName(std::string_view comm, std::string_view cmdline) {
   return comm;
 }
 
+std::string_view CutInstanceName(std::string_view name) {
+  if (name.size() <= kMaxInstanceNameBytes) return name;
+  std::size_t end = kMaxInstanceNameBytes;
+  // Back to the start of the sequence the cut would split; a sequence is at
+  // most four bytes long, so ill-formed text is cut where it must be.
+  while (end > kMaxInstanceNameBytes - 3 &&
+         (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return name.substr(0, end);
+}
+
 std::string_view InstanceName(std::string_view comm, std::string_view cmdline) {
-  return StripExtension(ProgramName(comm, cmdline));
+  return CutInstanceName(StripExtension(ProgramName(comm, cmdline)));
 }
 
 std::optional<bool> EffectiveCapKill(std::string_view status) {
@@ -170,6 +182,25 @@ std::optional<bool> EffectiveCapKill(std::string_view status) {
     const auto [ptr, ec] = std::from_chars(line.data(), last, mask, 16);
     if (line.empty() || ec != std::errc() || ptr != last) return std::nullopt;
     return (mask & kCapKillBit) != 0;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> StatusTgid(std::string_view status) {
+  constexpr std::string_view kKey = "Tgid:";
+  for (std::size_t at = 0; at < status.size();) {
+    std::size_t end = status.find('\n', at);
+    if (end == std::string_view::npos) end = status.size();
+    std::string_view line = status.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(kKey)) continue;
+    line.remove_prefix(kKey.size());
+    while (!line.empty() && (line[0] == '\t' || line[0] == ' ')) line.remove_prefix(1);
+    std::uint32_t tgid = 0;
+    const char* last = line.data() + line.size();
+    const auto [ptr, ec] = std::from_chars(line.data(), last, tgid);
+    if (line.empty() || ec != std::errc() || ptr != last) return std::nullopt;
+    return tgid;
   }
   return std::nullopt;
 }

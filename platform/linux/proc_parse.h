@@ -68,12 +68,25 @@ bool CommMayBeCut(std::string_view comm);
 /// interpreter for a script). Falls back to `comm`.
 std::string_view ProgramName(std::string_view comm, std::string_view cmdline);
 
-/// The instance name of a process: ProgramName without its extension.
+/// The longest instance name a slot holds, in bytes: with ".exe" it still
+/// fits the slot, so no process drops out of the list for its name.
+inline constexpr std::size_t kMaxInstanceNameBytes = 255;
+
+/// `name` cut to kMaxInstanceNameBytes, never inside a UTF-8 sequence.
+std::string_view CutInstanceName(std::string_view name);
+
+/// The instance name of a process: ProgramName without its extension, cut
+/// by CutInstanceName, so that a list is bounded by its number of processes
+/// whatever their command lines hold.
 std::string_view InstanceName(std::string_view comm, std::string_view cmdline);
 
 /// Whether the CapEff line of /proc/PID/status holds CAP_KILL; nullopt
 /// when there is no readable CapEff line.
 std::optional<bool> EffectiveCapKill(std::string_view status);
+
+/// The Tgid line of /proc/PID/status: the process a thread belongs to.
+/// nullopt when there is no readable Tgid line.
+std::optional<std::uint32_t> StatusTgid(std::string_view status);
 
 /// `ticks` clock ticks in 100-ns units.
 FileTime TicksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);

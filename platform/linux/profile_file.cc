@@ -20,29 +20,57 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-std::vector<std::string> ListDirectory(const std::string& directory) {
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+std::vector<std::string> ListDirectoryAt(int dirFd, const char* directory) {
   std::vector<std::string> names;
-  const std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
-  if (!dir) return names;
+  const int fd = ::openat(dirFd, directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+  if (!dir) {
+    ::close(fd);
+    return names;
+  }
   while (const dirent* entry = ::readdir(dir.get())) names.emplace_back(entry->d_name);
   return names;
 }
 
-// Opens `path`, or its namesake in another letter case. -1 when neither.
-// Non-blocking, so that a FIFO in place of the file cannot hang the caller.
-int OpenProfile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd >= 0 || errno != ENOENT) return fd;
+// `path` split into its directory and its last name.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::optional<std::string> match = PickCaseInsensitive(ListDirectory(directory), base);
-  if (!match) {
+  if (slash == std::string::npos) return {".", path};
+  return {path.substr(0, slash == 0 ? 1 : slash), path.substr(slash + 1)};
+}
+
+// The name under directory `dirFd` (or `directory` with AT_FDCWD) that a
+// profile called `base` is read from: `base` itself when it exists, else its
+// namesake in another letter case. nullopt when neither exists.
+std::optional<std::string> ProfileNameAt(int dirFd, const std::string& directory,
+                                         const std::string& base) {
+  struct stat info {};
+  const std::string at = dirFd == AT_FDCWD ? directory + '/' + base : base;
+  if (::fstatat(dirFd, at.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return base;
+  if (errno != ENOENT) return base;
+  return PickCaseInsensitive(ListDirectoryAt(dirFd, dirFd == AT_FDCWD ? directory.c_str() : "."),
+                             base);
+}
+
+// Opens the profile `base` under `dirFd` (AT_FDCWD: under `directory`), or
+// its namesake in another letter case. -1 when neither. Non-blocking, so
+// that a FIFO in place of the file cannot hang the caller.
+int OpenProfileAt(int dirFd, const std::string& directory, const std::string& base) {
+  const std::optional<std::string> name = ProfileNameAt(dirFd, directory, base);
+  if (!name) {
     errno = ENOENT;
     return -1;
   }
-  return ::open((directory + '/' + *match).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const std::string at = dirFd == AT_FDCWD ? directory + '/' + *name : *name;
+  return ::openat(dirFd, at.c_str(), kOpenFlags);
+}
+
+int OpenProfile(const std::string& path) {
+  const auto [directory, base] = SplitPath(path);
+  return OpenProfileAt(AT_FDCWD, directory, base);
 }
 
 std::int64_t Ns(const timespec& time) {
@@ -105,26 +133,75 @@ FileStamp StampOf(const struct stat& info) {
 }
 
 bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs) {
-  return nowNs - std::max(stamp.modifiedNs, stamp.changedNs) < kRacyWindowNs;
+  const std::int64_t age = nowNs - std::max(stamp.modifiedNs, stamp.changedNs);
+  return age < 0 || age < kRacyWindowNs;
+}
+
+ProfileCache::~ProfileCache() {
+  if (pinFd_ >= 0) ::close(pinFd_);
+}
+
+int ProfileCache::PinnedDirectory(const std::string& directory) {
+  if (!pinned_) {
+    pinned_ = true;
+    pinName_ = directory;
+    pinFd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  return directory == pinName_ ? pinFd_ : -1;
+}
+
+int ProfileCache::Open(const char* fileName) {
+  if (fileName == nullptr || *fileName == '\0') {
+    errno = ENOENT;
+    return -1;
+  }
+  const auto [directory, base] = SplitPath(fileName);
+  const int dirFd = PinnedDirectory(directory);
+  return OpenProfileAt(dirFd >= 0 ? dirFd : AT_FDCWD, directory, base);
+}
+
+std::optional<std::string> ProfileCache::Resolve(const char* fileName, bool* moved) {
+  *moved = false;
+  if (fileName == nullptr || *fileName == '\0') return std::nullopt;
+  const auto [directory, base] = SplitPath(fileName);
+  const int dirFd = PinnedDirectory(directory);
+  if (dirFd >= 0) {
+    struct stat pinned {};
+    struct stat named {};
+    *moved = ::fstat(dirFd, &pinned) != 0 || ::stat(directory.c_str(), &named) != 0 ||
+             pinned.st_dev != named.st_dev || pinned.st_ino != named.st_ino;
+  }
+  const std::optional<std::string> name =
+      ProfileNameAt(dirFd >= 0 ? dirFd : AT_FDCWD, directory, base);
+  if (!name) return std::nullopt;
+  return directory == "/" ? "/" + *name : directory + '/' + *name;
 }
 
 const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) {
   if (fileName == nullptr || *fileName == '\0') return nullptr;
-  const int fd = OpenProfile(fileName);
+  const int fd = Open(fileName);
   if (fd < 0) return nullptr;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && index_ && name_ == fileName && StampOf(info) == stamp_ &&
+  const bool same = index_ && name_ == fileName;
+  if (::fstat(fd, &info) == 0 && same && StampOf(info) == stamp_ &&
       !MayChangeUnseen(stamp_, RealtimeNs())) {
     ::close(fd);
     return index_.get();
   }
-  index_.reset();
-  const std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
+  std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
   ::close(fd);
-  if (!content) return nullptr;
-  name_ = fileName;
+  if (!content) {
+    index_.reset();
+    return nullptr;
+  }
   stamp_ = StampOf(info);
-  index_ = std::make_unique<ProfileIndex>(*content);
+  // Stamps that cannot be trusted say nothing: the bytes decide, so the list
+  // is parsed once per change whatever its stamps say.
+  if (same && *content == content_) return index_.get();
+  name_ = fileName;
+  content_ = std::move(*content);
+  index_ = std::make_unique<ProfileIndex>(content_);
+  ++parses_;
   return index_.get();
 }
 

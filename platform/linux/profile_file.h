@@ -50,22 +50,55 @@ struct FileStamp {
 FileStamp StampOf(const struct stat& info);
 
 /// A file stamped `stamp` may have changed since, unseen, when it was
-/// modified or changed within this window before `nowNs`: a coarse
-/// file-system clock gives a later write within it the same stamp.
+/// modified or changed within this window before `nowNs` (0 <= age < the
+/// window: a coarse file-system clock gives a later write within it the same
+/// stamp) or, by the stamps, after `nowNs`: a stamp in the future may stay
+/// the same across any number of writes.
 inline constexpr std::int64_t kRacyWindowNs = 2'000'000'000;
 bool MayChangeUnseen(const FileStamp& stamp, std::int64_t nowNs);
 
-/// The profile file parsed once, and again only when its identity or stamps
-/// change: a watch list is read for every entry of every check.
+/// The profile file parsed once, and again only when its bytes change: a
+/// watch list is read for every entry of every check. While its stamps can
+/// be trusted they stand for the bytes and nothing is read; otherwise the
+/// bytes are read and compared with those parsed.
 class ProfileCache {
  public:
+  ProfileCache() = default;
+  ~ProfileCache();
+  ProfileCache(const ProfileCache&) = delete;
+  ProfileCache& operator=(const ProfileCache&) = delete;
+
+  /// Opens `fileName` as OpenProfileFile does, its directory through a
+  /// descriptor opened at the first call and kept: a directory renamed or
+  /// replaced since is never followed. Files of other directories are
+  /// opened by their path. -1 with errno set.
+  int Open(const char* fileName);
+
+  /// The path of the file Open would open now (its namesake's where that
+  /// is the one), nullopt when there is none. `*moved` is true when the
+  /// directory's path no longer leads to the directory Open reads from.
+  std::optional<std::string> Resolve(const char* fileName, bool* moved);
+
+  /// How often a file was parsed.
+  std::uint64_t Parses() const { return parses_; }
+
   /// The parsed content of `fileName` (found as ReadProfileFile finds it),
   /// or nullptr when it cannot be read. Valid until the next call.
   const ProfileIndex* Load(const char* fileName, std::size_t limit = kProfileFileLimit);
 
  private:
+  // The descriptor of the directory named `pinName_`, or -1; the first
+  // directory asked for, once `pinned_`.
+  int PinnedDirectory(const std::string& directory);
+
+  bool pinned_ = false;
+  std::string pinName_;
+  int pinFd_ = -1;
   std::string name_;
   FileStamp stamp_;
+  // The bytes `index_` was parsed from.
+  std::string content_;
+  std::uint64_t parses_ = 0;
   std::unique_ptr<ProfileIndex> index_;
 };
 

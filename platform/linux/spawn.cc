@@ -21,6 +21,8 @@ void MarkDescriptorsCloseOnExec(int openMax) {
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // The watchdog ignores SIGPIPE for itself; the command gets the default.
+  ::signal(SIGPIPE, SIG_DFL);
   MarkDescriptorsCloseOnExec(openMax);
   ::execve(path, argv, environ);
   // The report pipe closes on a successful exec; reaching this point means
@@ -73,6 +75,17 @@ StartResult StartProgram(const std::string& path, const std::vector<std::string>
     return {-1, execError};
   }
   return {pid, 0};
+}
+
+std::uint32_t WaitForEnd(int pid) {
+  int status = 0;
+  pid_t reaped = 0;
+  do {
+    reaped = ::waitpid(pid, &status, 0);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped < 0) return 1;
+  if (WIFSIGNALED(status)) return 128 + static_cast<std::uint32_t>(WTERMSIG(status));
+  return static_cast<std::uint32_t>(WEXITSTATUS(status));
 }
 
 std::optional<std::uint32_t> ReapIfEnded(int pid) {

@@ -25,4 +25,8 @@ StartResult StartProgram(const std::string& path, const std::vector<std::string>
 /// more). nullopt while it runs.
 std::optional<std::uint32_t> ReapIfEnded(int pid);
 
+/// Waits for child `pid` to end and reaps it; the exit code as ReapIfEnded
+/// gives it.
+std::uint32_t WaitForEnd(int pid);
+
 }  // namespace zw::posix

@@ -56,19 +56,26 @@ bool Lstat(const std::string& path, std::vector<PathFacts>* facts, int* error) {
 
 }  // namespace
 
-std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid) {
-  if (facts.empty()) return "nothing to judge";
+std::vector<std::string> TrustFindings(const std::vector<PathFacts>& facts, std::uint32_t euid) {
+  if (facts.empty()) return {"nothing to judge"};
+  std::vector<std::string> findings;
   for (std::size_t i = 0; i < facts.size(); ++i) {
     const PathFacts& name = facts[i];
     if (name.uid != 0 && name.uid != euid) {
-      return name.path + " is owned by user " + std::to_string(name.uid);
+      findings.push_back(name.path + " is owned by user " + std::to_string(name.uid));
+      continue;
     }
     // A link's own permissions mean nothing; its owner and directory count.
     if (IsLink(name.mode) || (name.mode & kWritableByOthers) == 0) continue;
     if (IsStickyDirectory(name.mode) && i + 1 < facts.size()) continue;
-    return name.path + " is writable by group or others";
+    findings.push_back(name.path + " is writable by group or others");
   }
-  return {};
+  return findings;
+}
+
+std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid) {
+  const std::vector<std::string> findings = TrustFindings(facts, euid);
+  return findings.empty() ? std::string() : findings.front();
 }
 
 bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, int* error) {

@@ -1,6 +1,7 @@
-// Whether a program found by the lookup may be started: only if no one but
-// root and the user running the watchdog can have put it there, since it
-// runs with the watchdog's rights (root's, as a rule).
+// Whether a file may be trusted: a program found by the lookup, which runs
+// with the watchdog's rights (root's, as a rule), or the watch list, which
+// decides what is ended. Only if no one but root and the user running the
+// watchdog can have put it there.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,9 @@ struct PathFacts {
 /// last name: in it no one may replace what another owns, and what is
 /// looked up in it is itself among `facts`, so its owner is checked.
 std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid);
+
+/// Every reason JudgeTrust could give, one per name, in the order met.
+std::vector<std::string> TrustFindings(const std::vector<PathFacts>& facts, std::uint32_t euid);
 
 /// Resolves the absolute `path` name by name as the kernel does, links
 /// included, and collects the PathFacts of every name met on the way, the

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/file_time.h"
+#include "platform/common/file_trust.h"
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
@@ -193,6 +194,13 @@ bool ScriptedPlatform::GetProcessTimes(Handle process, FileTime* creation, FileT
   return true;
 }
 
+bool ScriptedPlatform::GetProcessStartMark(Handle process, std::uint64_t* mark) {
+  FileTime creation = 0, exit = 0, kernel = 0, user = 0;
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) return false;
+  *mark = creation;
+  return true;
+}
+
 bool ScriptedPlatform::FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) {
   if (Fails(ScriptedOp::kFileTimeToSystemTime)) return false;
   if (!FileTimeToCalendar(fileTime, systemTime)) {
@@ -224,6 +232,33 @@ bool ScriptedPlatform::CreateProcessA(const char*, char* commandLine, bool, std:
   info->processId = 9000 + static_cast<std::uint32_t>(commandLines.size());
   commandEnds_[static_cast<std::uintptr_t>(info->process)] = nowMs + commandRunsMs;
   return true;
+}
+
+bool ScriptedPlatform::TerminateProcess(Handle process, std::uint32_t) {
+  const auto it = commandEnds_.find(static_cast<std::uintptr_t>(process));
+  if (it == commandEnds_.end()) {
+    lastError_ = kErrorAccessDenied;
+    return false;
+  }
+  it->second = std::min(it->second, nowMs);
+  ++terminatedCommands;
+  return true;
+}
+
+void ScriptedPlatform::HoldTermination(bool hold) {
+  if (onHold) onHold(hold);
+}
+
+std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
+                                               std::vector<std::string>* findings) {
+  if (Fails(ScriptedOp::kJudgeFileTrust)) return lastError_;
+  // As the Win32 backend judges.
+  return JudgeByDacls(
+      fileName, separator,
+      [this](const char* object, SecurityInfo* info) {
+        return GetNamedSecurityInfoA(object, info);
+      },
+      findings);
 }
 
 bool ScriptedPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {

@@ -62,6 +62,7 @@ enum class ScriptedOp {
   kCreateFile,
   kReadFile,
   kGetNamedSecurityInfo,
+  kJudgeFileTrust,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -73,7 +74,8 @@ class ScriptedPlatform final : public Platform {
   std::string programDirectory = "C:\\ZW";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
-  /// DACLs by exact path; any other path has an empty one.
+  /// DACLs by exact path; any other path has an empty one. JudgeFileTrust
+  /// reads those of the file and every directory above it.
   std::map<std::string, SecurityInfo> security;
   /// One per snapshot, in order; the last one is served again and again.
   std::vector<ScriptedSnapshot> snapshots;
@@ -97,6 +99,9 @@ class ScriptedPlatform final : public Platform {
   /// Called after every Sleep, e.g. to edit the watch list while the tool
   /// waits.
   std::function<void(ScriptedPlatform&)> onSleep;
+  /// Called with every HoldTermination, e.g. to see what was written by the
+  /// time a held request to stop would take effect.
+  std::function<void(bool hold)> onHold;
   /// When set, answers every profile read instead of `files`; nullopt means
   /// the key is missing.
   std::function<std::optional<std::string>(std::string_view key)> profileHook;
@@ -117,6 +122,8 @@ class ScriptedPlatform final : public Platform {
   int securityReads = 0;
   int perfQueries = 0;
   int openHandles = 0;
+  /// Commands ended by TerminateProcess.
+  int terminatedCommands = 0;
 
   /// Handles of started commands not closed yet.
   std::size_t OpenCommandHandles() const { return commandEnds_.size(); }
@@ -146,6 +153,7 @@ class ScriptedPlatform final : public Platform {
                      std::uint32_t processId) override;
   bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
                        FileTime* user) override;
+  bool GetProcessStartMark(Handle process, std::uint64_t* mark) override;
   bool FileTimeToSystemTime(FileTime fileTime, SystemTime* systemTime) override;
   bool CloseHandle(Handle handle) override;
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
@@ -155,9 +163,12 @@ class ScriptedPlatform final : public Platform {
     *own = commandProgramOwn;
     return commandProgram;
   }
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;
+  void HoldTermination(bool hold) override;
+  std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t GetCurrentProcessId() override { return currentProcessId; }
   std::int64_t time() override { return nowMs / 1000; }

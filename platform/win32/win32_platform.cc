@@ -3,13 +3,16 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
+#include <sddl.h>
 
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/common/file_trust.h"
 #include "platform/platform.h"
 #include "platform/win32/command_lookup.h"
 
@@ -72,6 +75,18 @@ BOOL CALLBACK EnumWindowsTrampoline(HWND window, LPARAM param) {
 // The trustee a SID names, as far as the trust in a file goes. The owner is
 // not judged here: an owner who is another user would show as an ordinary
 // user's SID, which tells nothing without a lookup of its groups.
+// NT SERVICE\TrustedInstaller, which owns the system's own files.
+bool IsTrustedInstaller(PSID sid) {
+  PSID installer = nullptr;
+  if (!::ConvertStringSidToSidA("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                                &installer)) {
+    return false;
+  }
+  const bool same = ::EqualSid(sid, installer) != FALSE;
+  ::LocalFree(installer);
+  return same;
+}
+
 Trustee TrusteeOf(PSID sid, PSID currentUser) {
   if (sid == nullptr) return Trustee::kUnclassified;
   if (::IsWellKnownSid(sid, WinLocalSystemSid)) return Trustee::kSystem;
@@ -81,6 +96,16 @@ Trustee TrusteeOf(PSID sid, PSID currentUser) {
   if (::IsWellKnownSid(sid, WinBuiltinUsersSid)) return Trustee::kUsers;
   if (::IsWellKnownSid(sid, WinBuiltinGuestsSid)) return Trustee::kGuests;
   if (currentUser != nullptr && ::EqualSid(sid, currentUser)) return Trustee::kCurrentUser;
+  if (IsTrustedInstaller(sid)) return Trustee::kSystem;
+  // An account or group of this machine or its domain (S-1-5-21-...): a
+  // user other than the caller, or users of that group.
+  const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+  const SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  if (authority != nullptr && std::memcmp(authority, &nt, sizeof nt) == 0 &&
+      *::GetSidSubAuthorityCount(sid) > 0 &&
+      *::GetSidSubAuthority(sid, 0) == SECURITY_NT_NON_UNIQUE) {
+    return Trustee::kOtherUser;
+  }
   return Trustee::kUnclassified;
 }
 
@@ -161,6 +186,17 @@ class Win32Platform : public Platform {
     }
     ::LocalFree(descriptor);
     return kErrorSuccess;
+  }
+
+  // The DACL of the file and of every directory above it: whoever may
+  // change one of them may put another list in its place.
+  std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override {
+    return JudgeByDacls(
+        fileName, '\\',
+        [this](const char* object, SecurityInfo* info) {
+          return GetNamedSecurityInfoA(object, info);
+        },
+        findings);
   }
 
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
@@ -286,6 +322,21 @@ class Win32Platform : public Platform {
     return win32::LocateCommandProgram(word, security, own);
   }
 
+  bool GetProcessStartMark(Handle process, std::uint64_t* mark) override {
+    FILETIME c{}, e{}, k{}, u{};
+    if (!::GetProcessTimes(ToWin32(process), &c, &e, &k, &u)) return false;
+    *mark = FromWin32(c);
+    return true;
+  }
+
+  bool TerminateProcess(Handle process, std::uint32_t exitCode) override {
+    return ::TerminateProcess(ToWin32(process), exitCode) != FALSE;
+  }
+
+  // The system ends a console program on Ctrl+C, Ctrl+Break and when its
+  // console closes; there is no request to hold.
+  void HoldTermination(bool) override {}
+
   bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
     DWORD code = 0;
     if (!::GetExitCodeProcess(ToWin32(process), &code)) return false;
@@ -352,5 +403,8 @@ std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<Win32Pl
 // A console program is ended by the system on Ctrl+C, Ctrl+Break and when
 // its console closes; there is nothing to add.
 void EndOnTerminationSignals() {}
+
+// A closed pipe fails the write; it never ends the program.
+void SurviveClosedOutputs() {}
 
 }  // namespace zw

@@ -33,12 +33,11 @@ struct Script {
   int pollInterruptions = 0;  // poll answers EINTR this often first
   std::uint32_t flags = 0;    // PF_* bits of its stat line
   bool statGone = false;      // its stat line cannot be read
+  bool thread = false;        // the pid is a thread's, not its process's
 };
 
 constexpr int kSelfPid = 99;
 constexpr std::uint64_t kStartTicks = 1000;
-// The creation time the fake derives from kStartTicks.
-constexpr FileTime kCreation = kStartTicks * 10'000;
 
 class FakeControl final : public ProcessControl {
  public:
@@ -96,9 +95,7 @@ class FakeControl final : public ProcessControl {
   void SleepMs(int ms) override { now_ += ms; }
   std::int64_t NowMs() override { return now_; }
   int SelfPid() override { return kSelfPid; }
-  std::optional<FileTime> CreationOf(std::uint64_t startTicks) override {
-    return startTicks * 10'000;
-  }
+  bool NamesProcess(int) override { return !script_.thread; }
 
   std::string calls;  // the calls that can affect a process, blank-separated
   int openFds = 0;
@@ -187,17 +184,18 @@ TEST(EndProcess, SignalsOnlyTheProcessMeantAndNeverAForbiddenOne) {
     const char* what;
     int pid;
     Script script;
-    std::optional<FileTime> expected;
+    std::optional<std::uint64_t> expected;
     EndOutcome outcome;
     std::string calls;
   } cases[] = {
       // clang-format off
-      {"same creation", kPid, {}, kCreation, EndOutcome::kEnded, "open pidfd:TERM"},
-      {"within the tolerance", kPid, {}, kCreation + kCreationTolerance, EndOutcome::kEnded, "open pidfd:TERM"},
-      {"created later", kPid, {}, kCreation - kCreationTolerance - 1, EndOutcome::kIdentityDiffers, "open"},
-      {"old kernel, created later", kPid, {.pidfdOpen = -ENOSYS}, kCreation / 2, EndOutcome::kIdentityDiffers, "open"},
-      {"reaped since opened", kPid, {.killSend = -ESRCH, .statGone = true}, kCreation, EndOutcome::kNoSuchProcess, "open"},
-      {"stat unreadable", kPid, {.statGone = true}, kCreation, EndOutcome::kFailed, "open"},
+      {"same start", kPid, {}, kStartTicks, EndOutcome::kEnded, "open pidfd:TERM"},
+      {"started a tick earlier", kPid, {}, kStartTicks + 1, EndOutcome::kIdentityDiffers, "open"},
+      {"started a tick later", kPid, {}, kStartTicks - 1, EndOutcome::kIdentityDiffers, "open"},
+      {"old kernel, started later", kPid, {.pidfdOpen = -ENOSYS}, kStartTicks / 2, EndOutcome::kIdentityDiffers, "open"},
+      {"reaped since opened", kPid, {.killSend = -ESRCH, .statGone = true}, kStartTicks, EndOutcome::kNoSuchProcess, "open"},
+      {"stat unreadable", kPid, {.statGone = true}, kStartTicks, EndOutcome::kFailed, "open"},
+      {"a thread's id", kPid, {.thread = true}, std::nullopt, EndOutcome::kNotAProcess, ""},
       {"stat unreadable, no identity", kPid, {.statGone = true}, std::nullopt, EndOutcome::kEnded, "open pidfd:TERM"},
       {"kernel thread", kPid, {.flags = posix::kKernelThreadFlag}, std::nullopt, EndOutcome::kNeverTarget, "open"},
       {"pid 1", 1, {}, std::nullopt, EndOutcome::kNeverTarget, ""},
@@ -224,10 +222,11 @@ TEST(EndProcess, TellsWhatHappenedAndExitsAccordingly) {
       {{EndOutcome::kNotPermitted, 0, true, ""}, 1, "kill: cannot signal process 1234: not permitted"},
       {{EndOutcome::kStillRunning, 0, true, ""}, 1, "kill: process 1234 is still running 1 s after SIGKILL"},
       {{EndOutcome::kFailed, EINVAL, true, ""}, 1, "kill: cannot signal process 1234: Invalid argument (errno 22)"},
-      {{EndOutcome::kFailed, 0, true, "its creation time cannot be read"}, 1, "kill: cannot signal process 1234: its creation time cannot be read"},
+      {{EndOutcome::kFailed, 0, true, "its start cannot be read"}, 1, "kill: cannot signal process 1234: its start cannot be read"},
       {{EndOutcome::kNoSuchProcess, 0, true, ""}, 3, "kill: cannot signal process 1234: no such process"},
       {{EndOutcome::kIdentityDiffers, 0, true, ""}, 4, "kill: process 1234 was created at another time than the one meant; not signalled"},
       {{EndOutcome::kNeverTarget, 0, false, "a kernel thread"}, 5, "kill: refusing to end process 1234: a kernel thread"},
+      {{EndOutcome::kNotAProcess, 0, false, "a thread, not a process"}, 2, "kill: refusing to end process 1234: a thread, not a process"},
       // clang-format on
   };
   for (const auto& c : cases) {

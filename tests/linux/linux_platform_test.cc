@@ -227,7 +227,8 @@ TEST_F(LinuxPlatformTest, KillCommandEndsTheTargetAndLeavesNoZombie) {
   const std::string program = CopySleep("zw-kill-target-sleeper");
   Child target(program, {program, "30"});
   ProcessInformation info;
-  ASSERT_TRUE(Start(*platform_, "kill " + std::to_string(target.pid()), &info));
+  // By its path: as root, a kill found only on PATH is not started.
+  ASSERT_TRUE(Start(*platform_, ZW_KILL_BINARY " " + std::to_string(target.pid()), &info));
   EXPECT_GT(info.processId, 0u);
   EXPECT_NE(info.process, Handle::kNull);
   EXPECT_NE(info.thread, Handle::kNull);

@@ -20,15 +20,17 @@ void Write(const fs::path& path, const std::string& value) {
   std::ofstream(path, std::ios::trunc) << "[PGM]\nPGM001=" << value << "\n";
 }
 
-// Sets both file times an hour back, out of the racy window.
-void Age(const fs::path& path) {
+// Sets both file times `seconds` away from now: back, out of the racy
+// window, or ahead, where no window can help.
+void Age(const fs::path& path, int seconds = -3600) {
   timespec times[2];
   ::clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= 3600;
+  times[0].tv_sec += seconds;
   times[1] = times[0];
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
+// Every edit is seen, and the list is parsed once per change of its bytes.
 TEST(ProfileCache, EveryEditIsSeenByTheNextRead) {
   testing::TempDir dir;
   const fs::path file = dir.path() / "ZEITWACHE.INI";
@@ -37,22 +39,29 @@ TEST(ProfileCache, EveryEditIsSeenByTheNextRead) {
     const char* what;
     std::function<void()> edit;
     const char* expected;
+    bool parsed;
   };
   const Edit edits[] = {
-      {"first read", [&] { Write(file, "aaaa"); }, "aaaa"},
-      {"aged, unchanged", [&] { Age(file); }, "aaaa"},
-      {"same size, times set back", [&] { Write(file, "bbbb"), Age(file); }, "bbbb"},
+      {"first read", [&] { Write(file, "aaaa"); }, "aaaa", true},
+      {"aged, unchanged", [&] { Age(file); }, "aaaa", false},
+      {"same size, times set back", [&] { Write(file, "bbbb"), Age(file); }, "bbbb", true},
       {"replaced by another file",
-       [&] { Write(other, "cccc"), Age(other), fs::rename(other, file); }, "cccc"},
-      {"within the racy window", [&] { Write(file, "dddd"); }, "dddd"},
-      {"again within it", [&] { Write(file, "eeee"); }, "eeee"},
-      {"removed", [&] { fs::remove(file); }, nullptr},
+       [&] { Write(other, "cccc"), Age(other), fs::rename(other, file); }, "cccc", true},
+      {"within the racy window", [&] { Write(file, "dddd"); }, "dddd", true},
+      {"again within it", [&] { Write(file, "eeee"); }, "eeee", true},
+      {"unchanged within it", [] {}, "eeee", false},
+      {"stamped an hour ahead", [&] { Age(file, 3600); }, "eeee", false},
+      {"same size, stamped ahead", [&] { Write(file, "ffff"), Age(file, 3600); }, "ffff", true},
+      {"unchanged, stamped ahead", [] {}, "ffff", false},
+      {"removed", [&] { fs::remove(file); }, nullptr, false},
   };
   ProfileCache cache;
   for (const Edit& row : edits) {
     SCOPED_TRACE(row.what);
     row.edit();
+    const std::uint64_t parses = cache.Parses();
     const ProfileIndex* index = cache.Load(file.c_str());
+    EXPECT_EQ(cache.Parses() - parses, row.parsed ? 1u : 0u);
     ASSERT_EQ(index != nullptr, row.expected != nullptr);
     if (index != nullptr) {
       EXPECT_EQ(index->Find("PGM", "PGM001"), row.expected);

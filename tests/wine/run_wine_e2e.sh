@@ -49,8 +49,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Beside the unpacked programs rather than in /tmp: to Windows eyes /tmp is
+# a folder anybody may empty, and a privileged run refuses a list below one.
 new_work_dir() {
-  work="$(mktemp -d "${TMPDIR:-/tmp}/zw-e2e.XXXXXX")"
+  work="$(mktemp -d "$(dirname "$bin")/zw-e2e.XXXXXX")"
   cd "$work" || exit 1
 }
 

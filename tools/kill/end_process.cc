@@ -116,7 +116,7 @@ EndResult Refusal(EndOutcome outcome, const char* why) { return {outcome, 0, fal
 
 // Why the process that `pid` names now must not be signalled; null when it
 // may be. Reads its stat line once the pid is pinned.
-const char* CheckTarget(ProcessControl& control, int pid, std::optional<FileTime> expected,
+const char* CheckTarget(ProcessControl& control, int pid, std::optional<std::uint64_t> expected,
                         EndOutcome* outcome) {
   const std::optional<ProcessStat> stat = control.ReadStat(pid);
   if (stat && posix::IsKernelThread(stat->flags)) {
@@ -131,14 +131,9 @@ const char* CheckTarget(ProcessControl& control, int pid, std::optional<FileTime
       return "";
     }
     *outcome = EndOutcome::kFailed;
-    return "its creation time cannot be read";
+    return "its start cannot be read";
   }
-  const std::optional<FileTime> creation = control.CreationOf(stat->startTicks);
-  if (!creation) {
-    *outcome = EndOutcome::kFailed;
-    return "its creation time cannot be read";
-  }
-  if (!SameCreation(*creation, *expected)) {
+  if (stat->startTicks != *expected) {
     *outcome = EndOutcome::kIdentityDiffers;
     return "";
   }
@@ -158,7 +153,7 @@ EndResult Refused(int result, const Target& target, bool processSeen) {
 }  // namespace
 
 EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds,
-                     std::optional<FileTime> expectedCreation) {
+                     std::optional<std::uint64_t> expectedStart) {
   // To kill(2), 0 is the caller's own group and anything above INT_MAX a
   // negative number, a group or every process: never one process.
   if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) {
@@ -169,10 +164,14 @@ EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t g
   if (static_cast<int>(pid) == control.SelfPid()) {
     return Refusal(EndOutcome::kNeverTarget, "kill itself");
   }
+  // kill(2) given a thread's id signals the process it belongs to.
+  if (!control.NamesProcess(static_cast<int>(pid))) {
+    return Refusal(EndOutcome::kNotAProcess, "a thread, not a process");
+  }
   Target target(control, static_cast<int>(pid));
   if (!target.Open()) return Result(EndOutcome::kNoSuchProcess, target);
   EndOutcome refused = EndOutcome::kFailed;
-  if (const char* why = CheckTarget(control, static_cast<int>(pid), expectedCreation, &refused)) {
+  if (const char* why = CheckTarget(control, static_cast<int>(pid), expectedStart, &refused)) {
     return {refused, 0, target.ViaPidfd(), why};
   }
   const int first = graceSeconds == 0 ? SIGKILL : SIGTERM;
@@ -212,6 +211,7 @@ std::string DescribeEnd(std::uint32_t pid, std::uint32_t graceSeconds, const End
       return "kill: " + process + " was created at another time than the one meant; " +
              "not signalled";
     case EndOutcome::kNeverTarget:
+    case EndOutcome::kNotAProcess:
       return "kill: refusing to end " + process + ": " + result.why;
     case EndOutcome::kFailed:
       break;
@@ -231,6 +231,8 @@ KillExit ExitCodeFor(EndOutcome outcome) {
       return KillExit::kIdentityDiffers;
     case EndOutcome::kNeverTarget:
       return KillExit::kNeverTarget;
+    case EndOutcome::kNotAProcess:
+      return KillExit::kUsage;
     case EndOutcome::kNotPermitted:
     case EndOutcome::kStillRunning:
     case EndOutcome::kFailed:

@@ -43,10 +43,10 @@ class ProcessControl {
   virtual std::int64_t NowMs() = 0;
   /// getpid().
   virtual int SelfPid() = 0;
-  /// The creation time, as the watchdog computes it from its snapshot, of
-  /// a process that started `startTicks` clock ticks after boot; nullopt
-  /// when it cannot be computed.
-  virtual std::optional<FileTime> CreationOf(std::uint64_t startTicks) = 0;
+  /// False when `pid` names a thread of a process other than the thread
+  /// group's leader: signalling it would reach the whole process. True
+  /// when that cannot be read (the pid is gone, say).
+  virtual bool NamesProcess(int pid) = 0;
 };
 
 enum class EndOutcome {
@@ -58,6 +58,7 @@ enum class EndOutcome {
   kFailed,           // signalling failed otherwise; EndResult::error or why says why
   kIdentityDiffers,  // the pid names a process created at another time; nothing signalled
   kNeverTarget,      // pid 1, a kernel thread or kill itself; nothing signalled
+  kNotAProcess,      // the pid names a thread, not a process; nothing signalled
 };
 
 struct EndResult {
@@ -80,12 +81,12 @@ inline constexpr int kPidPollMs = 20;
 /// Never returns later than the grace period plus kConfirmMs and the time the
 /// calls themselves take. A process that has ended but is not yet reaped by
 /// its parent counts as ended.
-/// Pid 1, kernel threads and the caller itself are never signalled. With
-/// `expectedCreation`, the process is signalled only when, once opened, its
-/// creation time is that one (give or take kCreationTolerance): the pid may
-/// have passed to another process since the caller saw it.
+/// Pid 1, kernel threads, a thread's own id and the caller itself are never
+/// signalled. With `expectedStart`, the process is signalled only when,
+/// once opened, it started exactly that many clock ticks after boot: the
+/// pid may have passed to another process since the caller saw it.
 EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t graceSeconds,
-                     std::optional<FileTime> expectedCreation = std::nullopt);
+                     std::optional<std::uint64_t> expectedStart = std::nullopt);
 
 /// The line for standard error, without newline; empty when the process
 /// ended as asked and there is nothing to tell.

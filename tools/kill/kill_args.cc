@@ -13,19 +13,30 @@ constexpr std::string_view kHelp =
     "usage: kill [-t SECONDS] <pid>\n"
     "Ends the one process <pid>: SIGTERM, up to SECONDS (default 5, at most 3600)\n"
     "for it to end, then SIGKILL.\n"
-    "With ZEITWACHE_TARGET=PID:CREATION set, a process with another creation time\n"
-    "is not signalled.\n"
-    "Exit codes: 0 ended, 1 could not be ended, 2 command line refused,\n"
+    "With ZEITWACHE_TARGET=PID:START set, a process that started at another time\n"
+    "is not signalled; set but unusable, nothing is.\n"
+    "Exit codes: 0 ended, 1 could not be ended, 2 command line, ZEITWACHE_TARGET\n"
+    "or a thread's id refused,\n"
     "3 no such process, 4 the identifier now names another process,\n"
     "5 a process that must never be ended.\n";
 constexpr std::string_view kOutOfRange = "out of range";
+
+// Text from whoever started kill, as a message shows it: shortened, and
+// only its printable characters, so that it cannot garble the line.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size() && shown.size() < 64; ++i) {
+    shown.push_back(text[i] >= ' ' && text[i] <= '~' ? text[i] : '?');
+  }
+  return shown;
+}
 
 KillRequest Refuse(std::string_view what, std::string_view argument, std::string_view reason) {
   KillRequest request;
   request.error = "invalid ";
   request.error += what;
   request.error += " \"";
-  request.error += argument;
+  request.error += Shown(argument);
   request.error += "\": ";
   request.error += reason;
   return request;
@@ -165,9 +176,8 @@ KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
     if (!optionsEnded && LooksLikeOption(argument)) {
       bool missing = false;
       const std::optional<std::string_view> value = GraceValue(arguments, &i, &missing);
-      if (!value) return RefuseCommandLine("unknown option \"" + std::string(argument) + "\"");
-      if (missing)
-        return RefuseCommandLine("option \"" + std::string(argument) + "\" needs seconds");
+      if (!value) return RefuseCommandLine("unknown option \"" + Shown(argument) + "\"");
+      if (missing) return RefuseCommandLine("option \"" + Shown(argument) + "\" needs seconds");
       if (graceSeen) return RefuseCommandLine("grace period given twice");
       graceSeen = true;
       KillRequest refusal;
@@ -183,26 +193,20 @@ KillRequest ParseKillArguments(std::span<const std::string_view> arguments) {
   return ParseProcessId(*pidText, request);
 }
 
-std::optional<FileTime> ExpectedCreation(std::uint32_t pid, const char* value,
-                                         std::string* warning) {
+std::optional<std::uint64_t> ExpectedStart(std::uint32_t pid, const char* value,
+                                           std::string* error) {
   if (value == nullptr) return std::nullopt;
-  // The value comes from whoever started kill: shown shortened, and only
-  // its printable characters, so that it cannot garble the line.
-  std::string shown;
-  for (const char* c = value; *c != '\0' && shown.size() < 64; ++c) {
-    shown.push_back(*c >= ' ' && *c <= '~' ? *c : '?');
-  }
-  const std::string prefix = std::string(kTargetVariable) + "=\"" + shown + "\" ignored: ";
+  const std::string prefix = std::string(kTargetVariable) + "=\"" + Shown(value) + "\" unusable: ";
   const std::optional<TargetIdentity> target = ParseTarget(value);
   if (!target) {
-    *warning = prefix + "not PID:CREATION";
+    *error = prefix + "not PID:START; nothing signalled";
     return std::nullopt;
   }
   if (target->pid != pid) {
-    *warning = prefix + "names another process than " + std::to_string(pid);
+    *error = prefix + "names another process than " + std::to_string(pid) + "; nothing signalled";
     return std::nullopt;
   }
-  return target->creation;
+  return target->start;
 }
 
 }  // namespace zw

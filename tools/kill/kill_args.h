@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
-
 namespace zw {
 
 /// How long a process is given to end after SIGTERM before SIGKILL follows.
@@ -47,11 +45,12 @@ std::string_view KillUsage();
 /// with a one-line reason that names the offending argument.
 KillRequest ParseKillArguments(std::span<const std::string_view> arguments);
 
-/// The creation time the process `pid` must have, from `value`, the text of
-/// the variable kTargetVariable (null when it is not set). nullopt when it is
-/// not set, and when it is malformed or names another pid: then `*warning`
-/// says why, and kill goes on as if it were not set.
-std::optional<FileTime> ExpectedCreation(std::uint32_t pid, const char* value,
-                                         std::string* warning);
+/// The start mark the process `pid` must have, from `value`, the text of
+/// the variable kTargetVariable (null when it is not set). nullopt when it
+/// is not set. When it is set but unusable (malformed, another pid),
+/// nullopt with `*error` saying why: then nothing may be signalled, as the
+/// caller meant one process and which one cannot be told.
+std::optional<std::uint64_t> ExpectedStart(std::uint32_t pid, const char* value,
+                                           std::string* error);
 
 }  // namespace zw

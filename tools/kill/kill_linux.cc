@@ -1,6 +1,7 @@
 // kill for Linux: `kill [-t SECONDS] <pid>` ends exactly that one process,
 // SIGTERM first and SIGKILL after the grace period (see end_process.h). With
-// ZEITWACHE_TARGET set for that pid, only the process created at that time.
+// ZEITWACHE_TARGET set for that pid, only the process that started at that
+// clock tick; set but unusable, none.
 // The exit codes are those of kill_exit.h; each non-zero one, and an end
 // that took SIGKILL, comes with one line on standard error.
 #include <fcntl.h>
@@ -29,12 +30,6 @@ namespace {
 
 using zw::kill::ExitCodeOf;
 using zw::kill::KillExit;
-
-std::int64_t Nanoseconds(clockid_t clock) {
-  timespec now{};
-  ::clock_gettime(clock, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // The C library may predate the pidfd calls; the kernel may lack them. Both
 // answer ENOSYS, which sends the caller to kill(2).
@@ -81,14 +76,13 @@ class SystemControl final : public zw::kill::ProcessControl {
 
   int SelfPid() override { return static_cast<int>(::getpid()); }
 
-  // As the watchdog's backend computes it, so that both agree on a process.
-  std::optional<zw::FileTime> CreationOf(std::uint64_t startTicks) override {
-    const long ticks = ::sysconf(_SC_CLK_TCK);
-    if (ticks <= 0) return std::nullopt;
-    const std::int64_t realtime = Nanoseconds(CLOCK_REALTIME);
-    const std::int64_t boottime = Nanoseconds(CLOCK_BOOTTIME);
-    return zw::posix::StartTicksToFileTime(startTicks, static_cast<std::uint64_t>(ticks), realtime,
-                                           boottime);
+  bool NamesProcess(int pid) override {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/status", pid);
+    std::string status;
+    if (zw::posix::ReadFileAt(AT_FDCWD, path, 64 * 1024, &status) != 0) return true;
+    const std::optional<std::uint32_t> tgid = zw::posix::StatusTgid(status);
+    return !tgid || *tgid == static_cast<std::uint32_t>(pid);
   }
 
   void SleepMs(int ms) override {
@@ -120,10 +114,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
     return ExitCodeOf(KillExit::kUsage);
   }
-  std::string warning;
-  const std::optional<zw::FileTime> expected =
-      zw::ExpectedCreation(request.pid, std::getenv(zw::kTargetVariable), &warning);
-  if (!warning.empty()) std::fprintf(stderr, "kill: %s\n", warning.c_str());
+  std::string error;
+  const std::optional<std::uint64_t> expected =
+      zw::ExpectedStart(request.pid, std::getenv(zw::kTargetVariable), &error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "kill: %s\n", error.c_str());
+    return ExitCodeOf(KillExit::kUsage);
+  }
   SystemControl control;
   const zw::kill::EndResult result =
       zw::kill::EndProcess(control, request.pid, request.graceSeconds, expected);

@@ -2,11 +2,12 @@
 // once, and waits (bounded) until it is gone. The grace period of the shared
 // command line (`-t SECONDS`) is accepted and has no effect:
 // TerminateProcess gives the process no chance to end itself. With
-// ZEITWACHE_TARGET set for that pid, only the process created at that time
-// is terminated. The exit codes are those of kill_exit.h, each non-zero one
-// with one line on standard error.
+// ZEITWACHE_TARGET set for that pid, only the process created at exactly
+// that time is terminated; set but unusable, none. The exit codes are those of kill_exit.h, each
+// non-zero one with one line on standard error.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -84,10 +85,10 @@ bool IsCritical(HANDLE process) {
   return query != nullptr && query(process, &critical) && critical;
 }
 
-zw::FileTime CreationOf(HANDLE process, bool* ok) {
+std::uint64_t CreationOf(HANDLE process, bool* ok) {
   FILETIME creation{}, exit{}, kernel{}, user{};
   *ok = GetProcessTimes(process, &creation, &exit, &kernel, &user) != FALSE;
-  return static_cast<zw::FileTime>(creation.dwHighDateTime) << 32 | creation.dwLowDateTime;
+  return static_cast<std::uint64_t>(creation.dwHighDateTime) << 32 | creation.dwLowDateTime;
 }
 
 // Terminates `process` and waits until it is gone.
@@ -132,13 +133,29 @@ int End(HANDLE process, std::uint32_t pid, std::uint32_t graceSeconds) {
   return code;
 }
 
-int Terminate(std::uint32_t pid, std::uint32_t graceSeconds, std::optional<zw::FileTime> expected) {
+// Thread and process identifiers come from one pool, so an identifier that
+// opens a thread names no process; it is refused as the Linux kill refuses
+// a thread's id.
+bool NamesThread(std::uint32_t id) {
+  HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (thread == nullptr) return false;
+  CloseHandle(thread);
+  return true;
+}
+
+int Terminate(std::uint32_t pid, std::uint32_t graceSeconds,
+              std::optional<std::uint64_t> expected) {
   if (pid == kIdlePid || pid == kSystemPid) return Refuse(pid, "a system process");
   if (pid == GetCurrentProcessId()) return Refuse(pid, "kill itself");
   HANDLE process =
       OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (process == nullptr) {
     const DWORD error = GetLastError();
+    if (error == zw::kErrorInvalidParameter && NamesThread(pid)) {
+      std::fprintf(stderr, "kill: refusing to end process %lu: a thread, not a process\n",
+                   static_cast<unsigned long>(pid));
+      return ExitCodeOf(KillExit::kUsage);
+    }
     if (error == zw::kErrorInvalidParameter) {
       std::fprintf(stderr, "kill: cannot end process %lu: no such process\n",
                    static_cast<unsigned long>(pid));
@@ -153,9 +170,9 @@ int Terminate(std::uint32_t pid, std::uint32_t graceSeconds, std::optional<zw::F
   if (IsCritical(process)) return done(Refuse(pid, "a critical system process"));
   if (expected) {
     bool ok = false;
-    const zw::FileTime creation = CreationOf(process, &ok);
+    const std::uint64_t creation = CreationOf(process, &ok);
     if (!ok) return done(Fail("identify", pid, GetLastError()));
-    if (!zw::SameCreation(creation, *expected)) {
+    if (creation != *expected) {
       std::fprintf(stderr,
                    "kill: process %lu was created at another time than the one meant; "
                    "not terminated\n",
@@ -185,9 +202,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
     return ExitCodeOf(KillExit::kUsage);
   }
-  std::string warning;
-  const std::optional<zw::FileTime> expected =
-      zw::ExpectedCreation(request.pid, std::getenv(zw::kTargetVariable), &warning);
-  if (!warning.empty()) std::fprintf(stderr, "kill: %s\n", warning.c_str());
+  std::string error;
+  const std::optional<std::uint64_t> expected =
+      zw::ExpectedStart(request.pid, std::getenv(zw::kTargetVariable), &error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "kill: %s\n", error.c_str());
+    return ExitCodeOf(KillExit::kUsage);
+  }
   return Terminate(request.pid, request.graceSeconds, expected);
 }

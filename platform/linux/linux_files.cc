@@ -1,0 +1,120 @@
+// The Linux backend's files: the current directory, and the watch list as
+// a profile file, read through the directory it was first found in, and
+// judged by who may change it.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/common/profile_reader.h"
+#include "platform/linux/command_line.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/trusted_path.h"
+
+namespace zw {
+
+char LinuxPlatform::PathSeparator() const { return '/'; }
+
+std::uint32_t LinuxPlatform::GetCurrentDirectoryA(std::uint32_t size, char* buffer) {
+  std::string cwd(256, '\0');
+  while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+    if (errno != ERANGE) {
+      lastError_ = posix::ErrnoToWin32(errno);
+      return 0;
+    }
+    cwd.resize(cwd.size() * 2);
+  }
+  cwd.resize(std::strlen(cwd.c_str()));
+  // A path is far shorter than 4 GiB; PATH_MAX bounds what getcwd gives.
+  const auto needed = static_cast<std::uint32_t>(cwd.size() + 1);
+  if (buffer == nullptr || needed > size) return needed;
+  std::memcpy(buffer, cwd.c_str(), needed);
+  return static_cast<std::uint32_t>(cwd.size());
+}
+
+std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const char* key,
+                                                      const char* defaultValue, char* buffer,
+                                                      std::uint32_t size, const char* fileName) {
+  if (buffer == nullptr || size == 0) return 0;
+  // Listing sections or keys (a null name) is not offered: the default is
+  // what such a caller gets.
+  if (section == nullptr || key == nullptr) {
+    return ReadProfileString(std::nullopt, "", "", defaultValue, buffer, size);
+  }
+  return ReadProfileString(profiles_.Load(fileName), section, key, defaultValue, buffer, size);
+}
+
+Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
+  const int fd = profiles_.Open(fileName);
+  if (fd < 0) {
+    Fail(posix::ErrnoToWin32(errno));
+    return Handle::kNull;
+  }
+  // Only an ordinary file is a file here: a directory or a device in the
+  // list's place cannot be read as one.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    Fail(kErrorAccessDenied);
+    return Handle::kNull;
+  }
+  HandleEntry entry;
+  entry.kind = HandleKind::kFile;
+  entry.fd = fd;
+  return AddHandle(entry);
+}
+
+bool LinuxPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  const HandleEntry* entry = FindHandle(file);
+  if (entry == nullptr || entry->kind != HandleKind::kFile) return Fail(kErrorInvalidHandle);
+  ssize_t count;
+  do {
+    count = ::read(entry->fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return Fail(posix::ErrnoToWin32(errno));
+  *read = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+// Mode bits and owner as a DACL: the group's write bit grants write to a
+// group of users, the others' bit to everyone, and an owner other than root
+// or the caller may change the bits at will. A sticky directory counts as
+// well: others still add files to it, and one whose name differs from the
+// list's only in case is found before the list, or is the list where there
+// is none.
+std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
+  const int fd = profiles_.Open(objectName);
+  if (fd < 0) return posix::ErrnoToWin32(errno);
+  struct stat status {};
+  const int result = ::fstat(fd, &status);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) return posix::ErrnoToWin32(error);
+  constexpr std::uint32_t kWrite = kFileWriteData | kFileAppendData | kDelete;
+  info->hasDacl = true;
+  info->dacl.clear();
+  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
+    info->dacl.push_back({true, Trustee::kOtherUser, kWriteDac});
+  }
+  if (status.st_mode & S_IWGRP) info->dacl.push_back({true, Trustee::kUsers, kWrite});
+  if (status.st_mode & S_IWOTH) info->dacl.push_back({true, Trustee::kEveryone, kWrite});
+  return kErrorSuccess;
+}
+
+std::uint32_t LinuxPlatform::JudgeFileTrust(const char* fileName,
+                                            std::vector<std::string>* findings) {
+  findings->clear();
+  bool moved = false;
+  const std::optional<std::string> path = profiles_.Resolve(fileName, &moved);
+  if (!path) return kErrorFileNotFound;
+  std::vector<posix::PathFacts> facts;
+  int error = 0;
+  if (!posix::CollectPathFacts(*path, &facts, &error)) return posix::ErrnoToWin32(error);
+  *findings = posix::TrustFindings(facts, static_cast<std::uint32_t>(::geteuid()));
+  if (moved) findings->push_back(*path + " is no longer in the directory the run began in");
+  return kErrorSuccess;
+}
+
+}  // namespace zw
