@@ -4,9 +4,9 @@
 
 #include "base/ascii.h"
 #include "enforce/marking.h"
-#include "base/ascii.h"
 #include "enforce/terminate.h"
 #include "inventory/inventory.h"
+#include "report/metrics_file.h"
 
 namespace zw {
 namespace {
@@ -54,13 +54,14 @@ void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_
   Print(state.output, "Prozess nicht beendet: %s, %d\n", slot.name.c_str(), AsSigned(slot.pid));
 }
 
-void Terminate(RunState& state, const ProcessRecord& slot) {
+// The companion counts under the entry it was ended for.
+void Terminate(RunState& state, const ProcessRecord& slot, const std::string& entry) {
   std::uint32_t error = 0;
-  const TerminateOutcome outcome = TerminateByCommand(state, slot, &error);
+  const TerminateOutcome outcome = TerminateByCommand(state, slot, entry, &error);
   const ProcessRecord* companion = CompanionToEnd(state, slot);
   std::uint32_t companionError = 0;
   const TerminateOutcome companionOutcome =
-      companion != nullptr ? TerminateByCommand(state, *companion, &companionError)
+      companion != nullptr ? TerminateByCommand(state, *companion, entry, &companionError)
                            : TerminateOutcome::kSkipped;
   if (outcome == TerminateOutcome::kStarted) {
     Print(state.output, "Prozess beendet: %s, %d  (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
@@ -70,6 +71,12 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
   }
   if (companionOutcome == TerminateOutcome::kFailed) {
     ReportStartFailure(state, *companion, companionError);
+  }
+  // A started kill is counted once the next snapshot has judged it.
+  for (const TerminateOutcome result : {outcome, companionOutcome}) {
+    if (result == TerminateOutcome::kFailed) {
+      CountTermination(state, entry, TerminationResult::kNotStarted);
+    }
   }
 }
 
@@ -144,7 +151,7 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
     state.platform.Sleep(kWaitMs);
     return CheckResult::kHandled;
   }
-  Terminate(state, *slot);
+  Terminate(state, *slot, name);
   PauseAfterTermination(state);
   return CheckResult::kHandled;
 }

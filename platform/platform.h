@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32_errors.h"
@@ -243,7 +244,21 @@ class Platform {
   /// Title of `window` into `buffer` (`maxCount` bytes including the
   /// terminator). Returns its length, 0 when empty or on failure.
   virtual int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) = 0;
+
+  /// Replaces the file `path` by one holding `contents`, readable by all
+  /// (0644 where files have modes): written whole to a new file in the same
+  /// directory, then renamed over `path`, so that a reader sees the old
+  /// file or the new one and never a part. Returns kErrorSuccess, or the
+  /// Win32 error; on failure `path` is unchanged and nothing is left behind.
+  virtual std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) = 0;
 };
+
+/// The standard streams, where a process's log lines go.
+enum class StandardStream { kOutput, kError };
+
+/// Whether `stream` is connected to the systemd journal (the stream
+/// systemd names in JOURNAL_STREAM); false wherever there is none.
+bool IsJournalStream(StandardStream stream);
 
 /// The backend of the platform the tool was built for.
 std::unique_ptr<Platform> MakeNativePlatform();

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "run/run.h"
+#include "state/journal_output.h"
 #include "state/output.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +14,13 @@ int main(int argc, char** argv) {
   zw::EndOnTerminationSignals();
   const std::vector<std::string_view> args(argv, argv + argc);
   const std::unique_ptr<zw::Platform> platform = zw::MakeNativePlatform();
-  zw::StdoutOutput output;
-  zw::StderrOutput errors;
+  zw::StdoutOutput standardOutput;
+  zw::StderrOutput standardError;
+  // Under systemd each line carries its priority into the journal; anywhere
+  // else the bytes are the plain lines.
+  zw::JournalOutput output(standardOutput, zw::StandardStream::kOutput,
+                           zw::IsJournalStream(zw::StandardStream::kOutput));
+  zw::JournalOutput errors(standardError, zw::StandardStream::kError,
+                           zw::IsJournalStream(zw::StandardStream::kError));
   return zw::Main(args, *platform, output, errors);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "enforce/check.h"
+#include "report/metrics_file.h"
 #include "run/list_check.h"
 #include "run/watch_list.h"
 
@@ -31,6 +32,7 @@ constexpr std::string_view kUsageText =
     "  --dry-run   show what a run would do now; terminate nothing, exit 0\n"
     "  --check     check the watch list; terminate nothing; exit 0 when sound,\n"
     "              1 with findings, 2 without a readable list\n"
+    "  --metrics FILE  in a run, keep figures for Prometheus in FILE (also /metrics)\n"
     "  --help      this text (also -h, -? and /?)\n"
     "  --version   name and version\n";
 
@@ -61,12 +63,22 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
   CommandLine commandLine;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
+    if (i > 0 && (arg == "--metrics" || arg == "/metrics")) {
+      // The value is a file name, never an option, whatever it looks like.
+      if (i + 1 < args.size() && !args[i + 1].empty()) {
+        commandLine.metricsPath = args[++i];
+        continue;
+      }
+      if (commandLine.mode < Mode::kMissingValue) commandLine.unknownOption = arg;
+      commandLine.mode = std::max(commandLine.mode, Mode::kMissingValue);
+      continue;
+    }
     if (IsVerboseSwitch(arg)) commandLine.verbose = 1;
     Mode mode = ModeOf(arg);
     // A misspelt option must not become a run; the program name is no option.
     if (i > 0 && mode == Mode::kWatch && arg.size() > 2 && arg.starts_with("--")) {
       mode = Mode::kUnknownOption;
-      if (commandLine.unknownOption.empty()) commandLine.unknownOption = arg;
+      if (commandLine.mode < mode) commandLine.unknownOption = arg;
     }
     commandLine.mode = std::max(commandLine.mode, mode);
   }
@@ -119,6 +131,7 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     ++n;
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
+      NoteWatchEntry(state, n, entry.name);
       if (state.verbose == 1) PrintCheckTrace(state, entry);
       const auto limit = static_cast<std::uint32_t>(entry.limit);
       if (CheckWatchEntry(state, entry.name, limit) == CheckResult::kHandled) n = 0;
@@ -151,6 +164,11 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
     errors.Write(kShortUsage);
     return kExitCodeUsage;
   }
+  if (commandLine.mode == Mode::kMissingValue) {
+    Print(errors, "zeitwache: option %s needs a file name\n", commandLine.unknownOption.c_str());
+    errors.Write(kShortUsage);
+    return kExitCodeUsage;
+  }
   if (commandLine.mode == Mode::kHelp) {
     output.Write(kShortUsage);
     output.Write(kUsageText);
@@ -162,6 +180,9 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   }
   RunState state(platform, output, errors);
   state.verbose = commandLine.verbose;
+  if (commandLine.mode == Mode::kWatch && !commandLine.metricsPath.empty()) {
+    StartMetrics(state, commandLine.metricsPath);
+  }
   const bool dryRun = commandLine.mode == Mode::kDryRun;
   // Said first, before any privilege message, so that nobody reading the
   // output can take it for a watch run.
@@ -173,7 +194,12 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   const std::optional<std::string> path = WatchListPath(platform);
   if (commandLine.mode == Mode::kCheck) return CheckWatchList(state, path, privileged == 1);
   NoteListProblems(state, path, privileged == 1);
-  return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
+  if (dryRun) return DryRunWatchList(state, path);
+  // Every way a watch run ends passes here, so the file always has the
+  // code the run returns.
+  const int exitCode = RunWatchList(state, path);
+  FinishMetrics(state, exitCode);
+  return exitCode;
 }
 
 }  // namespace zw

@@ -38,6 +38,8 @@ enum class Mode {
   kVersion,
   /// "--help", "-h", "-?" or "/?": the usage text.
   kHelp,
+  /// An option that takes a value, given none: refused, nothing done.
+  kMissingValue,
   /// A long option the tool does not know: refused, nothing done.
   kUnknownOption,
 };
@@ -46,8 +48,12 @@ struct CommandLine {
   /// 1 when the trace is asked for ("/D" or "-D" in either case).
   int verbose = 0;
   Mode mode = Mode::kWatch;
-  /// The first unknown long option, with kUnknownOption.
+  /// The first unknown long option, with kUnknownOption; the option that
+  /// lacks its value, with kMissingValue.
   std::string unknownOption;
+  /// "--metrics FILE" (or "/metrics FILE"): where a watch run keeps its
+  /// figures for Prometheus; empty for none.
+  std::string metricsPath;
 };
 
 /// The whole program: parses `args` (argv[0] included). Help and version are
@@ -61,7 +67,8 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
 /// Examines every argument, the program name included, compared whole:
 /// "/D" and "-D" in either case switch on the trace; "--help", "-h", "-?",
 /// "/?", "--version", "--check" and "--dry-run" exactly as written choose
-/// the mode. Any other argument after the program name that starts with
+/// the mode. "--metrics" or "/metrics" takes the next argument, whatever
+/// it is, as its file. Any other argument after the program name that starts with
 /// "--" and has more after it is an unknown long option and refuses the
 /// command line; a bare "--" and every other argument are ignored, and
 /// arguments after "--" are examined like any other. Arguments of any

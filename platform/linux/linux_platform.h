@@ -65,6 +65,8 @@ class LinuxPlatform : public Platform {
   bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+  /// In file_output.cc.
+  std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override;
 
  private:
   // A process as it was when opened: the pid together with its start time

@@ -57,6 +57,7 @@ enum class ScriptedOp {
   kCreateFile,
   kReadFile,
   kGetNamedSecurityInfo,
+  kReplaceFileContents,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -105,6 +106,7 @@ class ScriptedPlatform final : public Platform {
   int fileOpens = 0;
   int securityReads = 0;
   int perfQueries = 0;
+  int fileReplacements = 0;
   int openHandles = 0;
 
   /// Handles of started commands not closed yet.
@@ -149,6 +151,8 @@ class ScriptedPlatform final : public Platform {
   bool EnumWindows(const std::function<bool(WindowHandle)>& callback) override;
   std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
+  /// Into `files`, and counted in `fileReplacements`.
+  std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override;
 
  private:
   bool Fails(ScriptedOp op);

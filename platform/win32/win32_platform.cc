@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/command_lookup.h"
+#include "platform/win32/file_output.h"
 
 namespace zw {
 namespace {
@@ -323,6 +324,10 @@ class Win32Platform : public Platform {
 
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override {
     return ::GetWindowTextA(ToWin32(window), buffer, maxCount);
+  }
+
+  std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override {
+    return win32::ReplaceFileContents(path, contents);
   }
 };
 
