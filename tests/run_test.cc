@@ -70,6 +70,11 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "--dry-run=yes"}, 0, Mode::kUnknownOption},
       {{"zeitwache", "--help", "--dryrun"}, 0, Mode::kUnknownOption},
       {{"zeitwache", "--", "---"}, 0, Mode::kUnknownOption},
+      // The metrics file's name is never taken for an option.
+      {{"zeitwache", "--metrics", "/D"}, 0, Mode::kWatch},
+      {{"zeitwache", "/metrics", "--check", "--dry-run"}, 0, Mode::kDryRun},
+      {{"zeitwache", "-d", "--metrics"}, 1, Mode::kMissingValue},
+      {{"zeitwache", "--metrics", "", "/?"}, 0, Mode::kMissingValue},
   };
   for (const auto& c : cases) {
     const CommandLine parsed = ParseCommandLine(c.args);
