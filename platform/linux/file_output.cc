@@ -1,11 +1,15 @@
 // Files the tool writes for others to read, and where its standard streams
 // lead.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +40,21 @@ std::string TemporaryPattern(const std::string& path) {
   return path.substr(0, nameAt) + "." + path.substr(nameAt) + ".XXXXXX";
 }
 
+// systemd-cat (Debian 12's, systemd 252) connects a command to the journal
+// without naming the stream in JOURNAL_STREAM; the socket's far end tells.
+bool IsJournalSocket(int fd) {
+  constexpr std::string_view kJournalStdout = "/run/systemd/journal/stdout";
+  sockaddr_un peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sun_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path)) {
+    return false;
+  }
+  const std::size_t room =
+      std::min<std::size_t>(length - offsetof(sockaddr_un, sun_path), sizeof peer.sun_path);
+  return std::string_view(peer.sun_path, ::strnlen(peer.sun_path, room)) == kJournalStdout;
+}
+
 }  // namespace
 
 std::uint32_t LinuxPlatform::ReplaceFileContents(const char* path, std::string_view contents) {
@@ -56,18 +75,17 @@ std::uint32_t LinuxPlatform::ReplaceFileContents(const char* path, std::string_v
 }
 
 bool IsJournalStream(StandardStream stream) {
+  const int fd = stream == StandardStream::kOutput ? 1 : 2;
   const char* named = std::getenv("JOURNAL_STREAM");
   struct stat status {};
-  if (named == nullptr || ::fstat(stream == StandardStream::kOutput ? 1 : 2, &status) != 0) {
-    return false;
-  }
+  if (named == nullptr || ::fstat(fd, &status) != 0) return IsJournalSocket(fd);
   // systemd writes "device:inode" in decimal; comparing the text it would
   // write for this stream needs no parsing of what the environment holds.
   char expected[48];
   std::snprintf(expected, sizeof expected, "%" PRIu64 ":%" PRIu64,
                 static_cast<std::uint64_t>(status.st_dev),
                 static_cast<std::uint64_t>(status.st_ino));
-  return std::strcmp(named, expected) == 0;
+  return std::strcmp(named, expected) == 0 || IsJournalSocket(fd);
 }
 
 }  // namespace zw
