@@ -38,12 +38,11 @@ grep -qx 'zeitwache_terminations_total{entry="ZWMETRIC",result="ended"} 1' "$fil
 grep -qx 'zeitwache_run_exit_code 100' "$file" || fail "no exit code"
 
 # Only the textfile collector, on a port of the loopback nobody else uses.
-scrape() {
-  exec 3<>"/dev/tcp/127.0.0.1/$1" || return 1
+scrape() (
+  exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
   printf 'GET /metrics HTTP/1.0\r\nHost: localhost\r\n\r\n' >&3
   cat <&3
-  exec 3<&-
-}
+)
 for port in $((20000 + RANDOM % 20000)) $((20000 + RANDOM % 20000)); do
   "$exporter" --web.listen-address="127.0.0.1:$port" --collector.disable-defaults \
     --collector.textfile --collector.textfile.directory="$work/textfile" 2>"$work/exporter" &
