@@ -157,7 +157,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.md ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.md ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe zeitwache.rules.yml " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
@@ -292,8 +292,15 @@ step_overdue() {
   start_probe "$name.exe" 120
   pid=$probe_pid
   write_watch_list "${name^^}" "$kLimitSeconds"
-  run_zeitwache "$bin"
+  run_zeitwache "$bin" /metrics zeitwache.prom
   expect_exit_code
+  # Written at the start, then replaced (MoveFileExA) once both were judged.
+  if grep -qx "zeitwache_terminations_total{entry=\"${name^^}\",result=\"ended\"} 2" zeitwache.prom &&
+    grep -qx 'zeitwache_run_exit_code 100' zeitwache.prom && ! compgen -G 'zeitwache.prom.*' >/dev/null; then
+    ok "metrics file written and replaced"
+  else
+    fail "metrics file: $(cat zeitwache.prom 2>&1)"
+  fi
   line="$(grep '^Prozess beendet: ' zw.out)"
   if [[ "$line" =~ ^Prozess\ beendet:\ ${name^^}\.EXE,\ $pid\ \ \(Laufzeit=\ ([0-9]+)\ Sekunden\)$ ]] &&
     ((BASH_REMATCH[1] >= kLimitSeconds)); then
