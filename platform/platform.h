@@ -260,6 +260,22 @@ enum class StandardStream { kOutput, kError };
 /// systemd names in JOURNAL_STREAM); false wherever there is none.
 bool IsJournalStream(StandardStream stream);
 
+/// The kinds of entry an event log tells apart.
+enum class EventType { kInformation, kWarning, kError };
+
+/// The system's event log: the Application log on Windows, under the source
+/// "ZEITWACHE". Reporting never fails the caller; an entry that cannot be
+/// written is lost.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  virtual void Report(EventType type, std::string_view text) = 0;
+};
+
+/// The event log of this system; nullptr where there is none to write to
+/// (on Linux the journal takes the standard streams instead).
+std::unique_ptr<EventLog> MakeEventLog();
+
 /// The backend of the platform the tool was built for.
 std::unique_ptr<Platform> MakeNativePlatform();
 

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "run/run.h"
+#include "state/event_log_output.h"
 #include "state/journal_output.h"
 #include "state/output.h"
 
@@ -18,9 +19,13 @@ int main(int argc, char** argv) {
   zw::StderrOutput standardError;
   // Under systemd each line carries its priority into the journal; anywhere
   // else the bytes are the plain lines.
-  zw::JournalOutput output(standardOutput, zw::StandardStream::kOutput,
-                           zw::IsJournalStream(zw::StandardStream::kOutput));
-  zw::JournalOutput errors(standardError, zw::StandardStream::kError,
-                           zw::IsJournalStream(zw::StandardStream::kError));
+  zw::JournalOutput journalOutput(standardOutput, zw::StandardStream::kOutput,
+                                  zw::IsJournalStream(zw::StandardStream::kOutput));
+  zw::JournalOutput journalErrors(standardError, zw::StandardStream::kError,
+                                  zw::IsJournalStream(zw::StandardStream::kError));
+  // On Windows terminations, failures and refusals also reach the Event Log.
+  const std::unique_ptr<zw::EventLog> eventLog = zw::MakeEventLog();
+  zw::EventLogOutput output(journalOutput, zw::StandardStream::kOutput, eventLog.get());
+  zw::EventLogOutput errors(journalErrors, zw::StandardStream::kError, eventLog.get());
   return zw::Main(args, *platform, output, errors);
 }

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "state/event_log_output.h"
+
 namespace zw {
 namespace {
 
@@ -50,6 +52,36 @@ TEST(JournalOutput, PriorityPrefixes) {
     for (const std::string_view text : c.writes) journal.Write(text);
     EXPECT_EQ(inner.text(), c.expected);
   }
+}
+
+struct RecordingLog final : EventLog {
+  void Report(EventType type, std::string_view text) override {
+    entries.push_back(std::to_string(static_cast<int>(type)) + " " + std::string(text));
+  }
+  std::vector<std::string> entries;
+};
+
+// Terminations, failures and refusals become entries, each line whole;
+// the stream gets every byte.
+TEST(EventLogOutput, NoticeAndAboveBecomeEntries) {
+  RecordingLog log;
+  StringOutput out;
+  StringOutput err;
+  EventLogOutput output(out, StandardStream::kOutput, &log);
+  EventLogOutput errors(err, StandardStream::kError, &log);
+  for (const char* text : {"Pruefe A (MaxRunTime = 5)\n", "Prozess beendet: ", "A.EXE, 7\n",
+                           "Prozess nicht beendet: B.EXE, 8\nCreateProcess failed with 2\n"}) {
+    output.Write(text);
+  }
+  errors.Write("zeitwache: unknown option --x\n");
+  errors.Write("zeitwache: no watch list\n");
+  EXPECT_EQ(log.entries, (std::vector<std::string>{
+                             "0 Prozess beendet: A.EXE, 7", "1 Prozess nicht beendet: B.EXE, 8",
+                             "2 CreateProcess failed with 2", "2 zeitwache: unknown option --x",
+                             "1 zeitwache: no watch list"}));
+  EXPECT_EQ(out.text(),
+            "Pruefe A (MaxRunTime = 5)\nProzess beendet: A.EXE, 7\n"
+            "Prozess nicht beendet: B.EXE, 8\nCreateProcess failed with 2\n");
 }
 
 }  // namespace

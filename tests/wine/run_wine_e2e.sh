@@ -292,8 +292,16 @@ step_overdue() {
   start_probe "$name.exe" 120
   pid=$probe_pid
   write_watch_list "${name^^}" "$kLimitSeconds"
-  run_zeitwache "$bin" /metrics zeitwache.prom
+  # Wine's event log is a stub that traces each call: that much shows here.
+  WINEDEBUG=-all,fixme+advapi,trace+eventlog run_zeitwache "$bin" /metrics zeitwache.prom
   expect_exit_code
+  if grep -q 'fixme:advapi:RegisterEventSourceA ((null),"ZEITWACHE")' zw.err &&
+    grep -Eq 'fixme:advapi:ReportEventA \([0-9A-F]+,0x0004,0x0000,0x40000001,' zw.err &&
+    grep -q "trace:eventlog:ReportEventW L\"Prozess beendet: ${name^^}.EXE, $pid " zw.err; then
+    ok "termination reported to the event log as information 0x40000001"
+  else
+    fail "no event log entry for the termination"
+  fi
   # Written at the start, then replaced (MoveFileExA) once both were judged.
   if grep -qx "zeitwache_terminations_total{entry=\"${name^^}\",result=\"ended\"} 2" zeitwache.prom &&
     grep -qx 'zeitwache_run_exit_code 100' zeitwache.prom && ! compgen -G 'zeitwache.prom.*' >/dev/null; then
