@@ -17,8 +17,7 @@ constexpr const char* kMetricsPath = "C:\\metrics\\zeitwache.prom";
 // The samples of a file, without its HELP and TYPE lines.
 std::string Samples(const std::string& text) {
   std::string samples;
-  std::size_t at = 0;
-  while (at < text.size()) {
+  for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = text.find('\n', at) + 1;
     if (text[at] != '#') samples += text.substr(at, end - at);
     at = end;
@@ -26,44 +25,39 @@ std::string Samples(const std::string& text) {
   return samples;
 }
 
-MetricsRecord Record(std::int64_t start, std::optional<std::int64_t> end, std::optional<int> code,
-                     std::uint32_t processes, std::uint32_t entries, std::string entry = {},
-                     std::array<std::uint64_t, 3> counts = {}) {
+MetricsRecord Record(std::optional<std::int64_t> end, std::optional<int> code, std::string entry) {
   MetricsRecord record;
-  record.startTime = start;
+  record.startTime = 9;
   record.endTime = end;
   record.exitCode = code;
-  record.processes = processes;
-  record.watchEntries = entries;
-  if (!entry.empty()) record.terminations[entry] = counts;
+  record.processes = 42;
+  record.watchEntries = 3;
+  if (!entry.empty()) record.terminations[entry] = {1, 2, 3};
   return record;
 }
 
 TEST(Metrics, ExpositionText) {
-  const std::string tail = "zeitwache_processes 0\nzeitwache_watch_entries 0\n";
+  const std::string head = "zeitwache_run_start_timestamp_seconds 9\n";
+  const std::string gauges = "zeitwache_processes 42\nzeitwache_watch_entries 3\n";
+  const auto counters = [](const std::string& label) {
+    const std::string line = "zeitwache_terminations_total{entry=\"" + label + "\",result=";
+    return line + "\"ended\"} 1\n" + line + "\"not_ended\"} 2\n" + line + "\"not_started\"} 3\n";
+  };
   const struct {
     MetricsRecord record;
     std::string samples;
   } cases[] = {
       // No run has ended at this path yet: no end and no exit code.
-      {Record(5, {}, {}, 0, 0), "zeitwache_run_start_timestamp_seconds 5\n" + tail},
-      {Record(9, 7, 101, 42, 3, "APP", {1, 2, 3}),
-       "zeitwache_run_start_timestamp_seconds 9\nzeitwache_run_end_timestamp_seconds 7\n"
-       "zeitwache_run_exit_code 101\nzeitwache_processes 42\nzeitwache_watch_entries 3\n"
-       "zeitwache_terminations_total{entry=\"APP\",result=\"ended\"} 1\n"
-       "zeitwache_terminations_total{entry=\"APP\",result=\"not_ended\"} 2\n"
-       "zeitwache_terminations_total{entry=\"APP\",result=\"not_started\"} 3\n"},
-      {Record(1, {}, {}, 0, 0, "A\"B\\C\nD"),
-       "zeitwache_run_start_timestamp_seconds 1\n" + tail +
-           "zeitwache_terminations_total{entry=\"A\\\"B\\\\C\\nD\",result=\"ended\"} 0\n"
-           "zeitwache_terminations_total{entry=\"A\\\"B\\\\C\\nD\",result=\"not_ended\"} 0\n"
-           "zeitwache_terminations_total{entry=\"A\\\"B\\\\C\\nD\",result=\"not_started\"} 0\n"},
+      {Record({}, {}, ""), head + gauges},
+      {Record(7, 101, "APP"),
+       head + "zeitwache_run_end_timestamp_seconds 7\nzeitwache_run_exit_code 101\n" + gauges +
+           counters("APP")},
+      {Record({}, {}, "A\"B\\C\nD"), head + gauges + counters("A\\\"B\\\\C\\nD")},
   };
   for (const auto& c : cases) {
     const std::string text = FormatMetrics(c.record);
     EXPECT_EQ(Samples(text), c.samples);
-    EXPECT_EQ(text.find("# TYPE zeitwache_terminations_total counter\n") == std::string::npos,
-              false);
+    EXPECT_NE(text.find("# TYPE zeitwache_terminations_total counter\n"), std::string::npos);
     // What one run writes, the next reads back.
     const MetricsRecord back = ParseMetrics(text);
     EXPECT_EQ(back.terminations, c.record.terminations);
@@ -75,7 +69,14 @@ TEST(Metrics, ExpositionText) {
   EXPECT_EQ(LabelValue("M\xC3\x9CLLER"), "M\xC3\x9CLLER");
 }
 
-// One overdue APP, ended or not, after what an earlier run left at the path.
+// One overdue APP, with or without the metrics file and its failures.
+int RunOnce(ScriptedRun& run, std::vector<std::string_view> args, bool killWorks = true) {
+  run.WatchList("[PGM]\nPGM001=app\nAKT001=60\n");
+  run.platform.killRemovesProcess = killWorks;
+  run.platform.snapshots = {{Framed({Proc(run.platform, 7, u"app", 120)}), {}}};
+  return Main(args, run.platform, run.output, run.errors);
+}
+
 TEST(Metrics, CountersCarryOverFromTheLastFile) {
   const std::string earlier =
       "zeitwache_run_end_timestamp_seconds 123\nzeitwache_run_exit_code 100\n"
@@ -100,14 +101,9 @@ TEST(Metrics, CountersCarryOverFromTheLastFile) {
   };
   for (const auto& c : cases) {
     ScriptedRun run;
-    auto& p = run.platform;
-    run.WatchList("[PGM]\nPGM001=app\nAKT001=60\n");
-    if (c.previous) p.files[kMetricsPath] = *c.previous;
-    p.killRemovesProcess = c.killWorks;
-    p.snapshots = {{Framed({Proc(p, 7, u"app", 120)}), {}}};
-    const int code = Main(std::vector<std::string_view>{"zeitwache", "--metrics", kMetricsPath}, p,
-                          run.output, run.errors);
-    const std::string file = p.files[kMetricsPath];
+    if (c.previous) run.platform.files[kMetricsPath] = *c.previous;
+    const int code = RunOnce(run, {"zeitwache", "--metrics", kMetricsPath}, c.killWorks);
+    const std::string file = run.platform.files[kMetricsPath];
     for (const std::string& line : c.lines) {
       EXPECT_NE(file.find("zeitwache_terminations_total" + line + "\n"), std::string::npos)
           << line << "\n"
@@ -115,25 +111,16 @@ TEST(Metrics, CountersCarryOverFromTheLastFile) {
     }
     EXPECT_NE(file.find("zeitwache_run_exit_code " + std::to_string(code) + "\n"),
               std::string::npos);
-    EXPECT_GT(p.fileReplacements, 1);  // at the start and after the termination
+    EXPECT_GT(run.platform.fileReplacements, 1);  // at the start and after the termination
   }
 }
 
 TEST(Metrics, UnwritableFileIsToldOnceAndChangesNothingElse) {
   ScriptedRun plain;
   ScriptedRun failing;
-  for (ScriptedRun* run : {&plain, &failing}) {
-    run->WatchList("[PGM]\nPGM001=APP\nAKT001=60\n");
-    run->platform.killRemovesProcess = true;
-    run->platform.snapshots = {{Framed({Proc(run->platform, 7, u"app", 120)}), {}}};
-  }
   failing.platform.failures[ScriptedOp::kReplaceFileContents] = kErrorAccessDenied;
-  EXPECT_EQ(
-      Main(std::vector<std::string_view>{"zeitwache"}, plain.platform, plain.output, plain.errors),
-      100);
-  EXPECT_EQ(Main(std::vector<std::string_view>{"zeitwache", "/metrics", kMetricsPath},
-                 failing.platform, failing.output, failing.errors),
-            100);
+  EXPECT_EQ(RunOnce(plain, {"zeitwache"}), 100);
+  EXPECT_EQ(RunOnce(failing, {"zeitwache", "/metrics", kMetricsPath}), 100);
   EXPECT_EQ(failing.output.text(), plain.output.text());
   EXPECT_EQ(failing.errors.text(), std::string("zeitwache: metrics file ") + kMetricsPath +
                                        " cannot be written (error 5)\n");
