@@ -138,7 +138,8 @@ std::string FormatMetrics(const MetricsRecord& record) {
   if (record.exitCode) AppendSample(out, kExitCode, *record.exitCode);
   AppendFamily(out, "zeitwache_processes", "gauge", "Processes in the latest snapshot.");
   AppendSample(out, "zeitwache_processes", record.processes);
-  AppendFamily(out, "zeitwache_watch_entries", "gauge", "Entries of the watch list.");
+  AppendFamily(out, "zeitwache_watch_entries", "gauge",
+               "Entries of the watch list, as far as the run has read it.");
   AppendSample(out, "zeitwache_watch_entries", record.watchEntries);
   AppendFamily(out, kTerminations, "counter",
                "Processes the watchdog set out to end, by watch entry and result.");
