@@ -248,8 +248,10 @@ class Platform {
   /// Replaces the file `path` by one holding `contents`, readable by all
   /// (0644 where files have modes): written whole to a new file in the same
   /// directory, then renamed over `path`, so that a reader sees the old
-  /// file or the new one and never a part. Returns kErrorSuccess, or the
-  /// Win32 error; on failure `path` is unchanged and nothing is left behind.
+  /// file or the new one and never a part. Where `path` is a symbolic link,
+  /// the file it leads to is replaced, beside it. Returns kErrorSuccess, or
+  /// the Win32 error; on failure the file is unchanged and nothing is left
+  /// behind.
   virtual std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) = 0;
 };
 

@@ -230,8 +230,11 @@ ended_by_signal "user $owner's program"
 step "metrics: the unit's command as its user, served by node-exporter's textfile collector"
 textdir=/var/lib/prometheus/node-exporter
 exporter=$(command -v prometheus-node-exporter) || fail "prometheus-node-exporter is missing (scripts/setup.sh)"
-[ "$(stat -c '%U:%G %a' "$textdir")" = "root:root 775" ] ||
-  fail "$textdir is $(stat -c '%U:%G %a' "$textdir"), not root's with the group ACL's mask"
+metrics=/var/lib/zeitwache/metrics
+[ "$(stat -c '%U:%G %a' "$textdir")" = "root:root 755" ] ||
+  fail "$textdir is $(stat -c '%U:%G %a' "$textdir") now, not root's 0755 as the exporter made it"
+[ "$(readlink "$textdir/zeitwache.prom")" = "$metrics/zeitwache.prom" ] ||
+  fail "$textdir/zeitwache.prom does not lead to $metrics/zeitwache.prom"
 service=/lib/systemd/system/zeitwache.service
 read -r -a exec_start <<<"$(sed -n 's/^ExecStart=//p' "$service")"
 [ "${exec_start[*]}" = "/usr/bin/zeitwache --metrics $textdir/zeitwache.prom" ] ||
@@ -251,8 +254,8 @@ code=0
 cat "$work/mout"
 [ "$code" -eq 100 ] || fail "the unit's command: exit code $code, expected 100"
 ended_by_signal "the overdue program of the metrics run"
-[ "$(stat -c '%u %a' "$textdir/zeitwache.prom")" = "$watcher 644" ] ||
-  fail "zeitwache.prom is $(stat -c '%u %a' "$textdir/zeitwache.prom"), not the run's and 0644"
+[ "$(stat -c '%u %a' "$metrics/zeitwache.prom")" = "$watcher 644" ] ||
+  fail "zeitwache.prom is $(stat -c '%u %a' "$metrics/zeitwache.prom"), not the run's and 0644"
 port=$((20000 + RANDOM % 20000))
 "$exporter" --web.listen-address="127.0.0.1:$port" --collector.disable-defaults --collector.textfile \
   2>"$work/exporter" &
@@ -325,6 +328,8 @@ done <"$work/files"
 for d in /etc/zeitwache /usr/libexec/zeitwache /usr/share/doc/zeitwache; do
   [ ! -e "$d" ] || { echo "left behind: $d" >&2; left=1; }
 done
-[ -e "$textdir/zeitwache.prom" ] && { echo "left behind: $textdir/zeitwache.prom" >&2; left=1; }
+for f in "$textdir/zeitwache.prom" /var/lib/zeitwache; do
+  [ -e "$f" ] || [ -L "$f" ] && { echo "left behind: $f" >&2; left=1; }
+done
 [ "$left" -eq 0 ] || fail "files of the package were left behind"
 echo "== install check passed in $((SECONDS - started)) s"

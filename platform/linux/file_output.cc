@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,24 @@ bool WriteAll(int fd, std::string_view contents) {
     contents.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+// Where a write to `path` lands: a symbolic link is followed (a few hops,
+// dangling or not), so that a collector's directory can point to a file in
+// a directory the writer owns.
+std::string LinkTarget(std::string path) {
+  for (int hop = 0; hop < 8; ++hop) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    if (target[0] != '/' && slash != std::string::npos) target = path.substr(0, slash + 1) + target;
+    path = std::move(target);
+  }
+  return path;
 }
 
 // The new file is a hidden name beside the target, so that it is on the
@@ -57,7 +76,8 @@ bool IsJournalSocket(int fd) {
 
 }  // namespace
 
-std::uint32_t LinuxPlatform::ReplaceFileContents(const char* path, std::string_view contents) {
+std::uint32_t LinuxPlatform::ReplaceFileContents(const char* link, std::string_view contents) {
+  const std::string path = LinkTarget(link);
   std::string temporary = TemporaryPattern(path);
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return posix::ErrnoToWin32(errno);
@@ -68,7 +88,7 @@ std::uint32_t LinuxPlatform::ReplaceFileContents(const char* path, std::string_v
     written = false;
     error = errno;
   }
-  if (written && ::rename(temporary.c_str(), path) == 0) return kErrorSuccess;
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return kErrorSuccess;
   if (written) error = errno;
   ::unlink(temporary.c_str());
   return posix::ErrnoToWin32(error == 0 ? EIO : error);

@@ -50,6 +50,12 @@ TEST(ReplaceFileContents, AReaderSeesTheOldFileOrTheNewNeverAPart) {
   // No new file is left beside it, and a directory that is missing fails.
   EXPECT_EQ(std::distance(testing::fs::directory_iterator(dir.path()), {}), 1);
   EXPECT_NE(platform->ReplaceFileContents((dir.path() / "no/x.prom").c_str(), "x"), 0u);
+  // Through a link, the file it leads to is replaced and the link stays.
+  const auto link = dir.path() / "link.prom";
+  testing::fs::create_symlink("zeitwache.prom", link);
+  ASSERT_EQ(platform->ReplaceFileContents(link.c_str(), "new\n"), 0u);
+  EXPECT_TRUE(testing::fs::is_symlink(link));
+  EXPECT_EQ(ReadWhole(path), "new\n");
 }
 
 }  // namespace
