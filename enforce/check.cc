@@ -7,6 +7,7 @@
 #include "enforce/marking.h"
 #include "enforce/terminate.h"
 #include "inventory/inventory.h"
+#include "report/metrics_file.h"
 
 namespace zw {
 namespace {
@@ -37,16 +38,17 @@ void ReportStartFailure(RunState& state, const ProcessRecord& slot, std::uint32_
   ReportNotEnded(state, slot.name, slot.pid);
 }
 
-void Terminate(RunState& state, const ProcessRecord& slot) {
+// The companion counts under the entry it was ended for.
+void Terminate(RunState& state, const ProcessRecord& slot, const std::string& entry) {
   // A request to stop the run waits until the lines for the commands
   // started are out, so that no termination goes unlogged.
   state.platform.HoldTermination(true);
   std::uint32_t error = 0;
-  const TerminateOutcome outcome = TerminateByCommand(state, slot, &error);
+  const TerminateOutcome outcome = TerminateByCommand(state, slot, entry, &error);
   const ProcessRecord* companion = CompanionToEnd(state, slot);
   std::uint32_t companionError = 0;
   const TerminateOutcome companionOutcome =
-      companion != nullptr ? TerminateByCommand(state, *companion, &companionError)
+      companion != nullptr ? TerminateByCommand(state, *companion, entry, &companionError)
                            : TerminateOutcome::kSkipped;
   if (outcome == TerminateOutcome::kStarted) {
     Print(state.output, "Prozess beendet: %s, %d  (Laufzeit= %lld Sekunden)\n", slot.name.c_str(),
@@ -58,6 +60,12 @@ void Terminate(RunState& state, const ProcessRecord& slot) {
     ReportStartFailure(state, *companion, companionError);
   }
   state.platform.HoldTermination(false);
+  // A started kill is counted once the next snapshot has judged it.
+  for (const TerminateOutcome result : {outcome, companionOutcome}) {
+    if (result == TerminateOutcome::kFailed) {
+      CountTermination(state, entry, TerminationResult::kNotStarted);
+    }
+  }
 }
 
 void PauseAfterTermination(RunState& state) {
@@ -179,7 +187,7 @@ CheckResult CheckWatchEntry(RunState& state, std::string& name, std::uint32_t li
     state.platform.Sleep(kWaitMs);
     return CheckResult::kHandled;
   }
-  Terminate(state, *slot);
+  Terminate(state, *slot, name);
   PauseAfterTermination(state);
   return CheckResult::kHandled;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/common/target_identity.h"
+#include "report/metrics_file.h"
 
 namespace zw {
 namespace {
@@ -112,7 +113,7 @@ bool IsBeingTerminated(const RunState& state, const ProcessRecord& slot) {
 }
 
 TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
-                                    std::uint32_t* error) {
+                                    std::string_view entry, std::uint32_t* error) {
   if (WhyPassOver(state, slot) != PassOver::kNone) return TerminateOutcome::kSkipped;
   Platform& platform = state.platform;
   ProcessInformation info;
@@ -121,8 +122,9 @@ TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
     // The process handle stays open until the command has ended: it is how
     // the run learns that it has.
     platform.CloseHandle(info.thread);
-    state.terminations.pending.push_back(
-        {IdentityOf(slot), slot.name, info.process, info.processId, kStillActive, platform.time()});
+    state.terminations.pending.push_back({IdentityOf(slot), slot.name, std::string(entry),
+                                          info.process, info.processId, kStillActive,
+                                          platform.time()});
   } else {
     state.terminations.failed.push_back(IdentityOf(slot));
     outcome = TerminateOutcome::kFailed;
@@ -164,10 +166,13 @@ void JudgeTerminations(RunState& state) {
   Terminations& terminations = state.terminations;
   std::erase_if(terminations.pending, [&](const Termination& t) {
     if (t.command != Handle::kNull) return false;
-    if (FindInSnapshot(state, t) != nullptr) {
+    const bool ended = FindInSnapshot(state, t) == nullptr;
+    if (!ended) {
       ReportNotEnded(state, t.name, t.target.pid);
       terminations.failed.push_back(t.target);
     }
+    CountTermination(state, t.entry,
+                     ended ? TerminationResult::kEnded : TerminationResult::kNotEnded);
     return true;
   });
 }

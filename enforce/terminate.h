@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "state/run_state.h"
 
@@ -40,13 +41,12 @@ bool IsBeingTerminated(const RunState& state, const ProcessRecord& slot);
 
 enum class TerminateOutcome { kSkipped, kStarted, kFailed };
 
-/// Starts "kill <pid>" for `slot` without waiting for it, telling the command
-/// the process's identity in its environment, and keeps the command to
-/// follow it; then pauses 100 ms. Processes the scan passes over are never
-/// sent a command (kSkipped). On kFailed, `*error` holds the platform's error
-/// code and the process counts as not ended.
+/// Starts "kill <pid>" for `slot`, taken on for the watch entry `entry`, without waiting for it,
+/// telling the command the process's identity in its environment, and keeps the command to follow
+/// it; then pauses 100 ms. Processes the scan passes over are never sent a command (kSkipped). On
+/// kFailed, `*error` holds the platform's error code and the process counts as not ended.
 TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
-                                    std::uint32_t* error);
+                                    std::string_view entry, std::uint32_t* error);
 
 /// Closes the commands that have ended, without waiting for any, and ends
 /// and closes one that has run for far too long. Before every snapshot.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32_errors.h"
@@ -293,7 +294,38 @@ class Platform {
   /// Whether `window` is shown to the user (it and the windows that own it
   /// are visible); false for hidden windows and on failure.
   virtual bool IsWindowVisible(WindowHandle window) = 0;
+  /// Replaces the file `path` by one holding `contents`, readable by all
+  /// (0644 where files have modes): written whole to a new file in the same
+  /// directory, then renamed over `path`, so that a reader sees the old
+  /// file or the new one and never a part. Where `path` is a symbolic link,
+  /// the file it leads to is replaced, beside it. Returns kErrorSuccess, or
+  /// the Win32 error; on failure the file is unchanged and nothing is left
+  /// behind.
+  virtual std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) = 0;
 };
+
+/// The standard streams, where a process's log lines go.
+enum class StandardStream { kOutput, kError };
+
+/// Whether `stream` is connected to the systemd journal (the stream
+/// systemd names in JOURNAL_STREAM); false wherever there is none.
+bool IsJournalStream(StandardStream stream);
+
+/// The kinds of entry an event log tells apart.
+enum class EventType { kInformation, kWarning, kError };
+
+/// The system's event log: the Application log on Windows, under the source
+/// "ZEITWACHE". Reporting never fails the caller; an entry that cannot be
+/// written is lost.
+class EventLog {
+ public:
+  virtual ~EventLog() = default;
+  virtual void Report(EventType type, std::string_view text) = 0;
+};
+
+/// The event log of this system; nullptr where there is none to write to
+/// (on Linux the journal takes the standard streams instead).
+std::unique_ptr<EventLog> MakeEventLog();
 
 /// The backend of the platform the tool was built for.
 std::unique_ptr<Platform> MakeNativePlatform();

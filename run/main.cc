@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 #include "run/run.h"
+#include "state/event_log_output.h"
+#include "state/journal_output.h"
 #include "state/output.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +18,17 @@ int main(int argc, char** argv) {
   zw::SurviveClosedOutputs();
   const std::vector<std::string_view> args(argv, argv + argc);
   const std::unique_ptr<zw::Platform> platform = zw::MakeNativePlatform();
-  zw::StdoutOutput output;
-  zw::StderrOutput errors;
+  zw::StdoutOutput standardOutput;
+  zw::StderrOutput standardError;
+  // Under systemd each line carries its priority into the journal; anywhere
+  // else the bytes are the plain lines.
+  zw::JournalOutput journalOutput(standardOutput, zw::StandardStream::kOutput,
+                                  zw::IsJournalStream(zw::StandardStream::kOutput));
+  zw::JournalOutput journalErrors(standardError, zw::StandardStream::kError,
+                                  zw::IsJournalStream(zw::StandardStream::kError));
+  // On Windows terminations, failures and refusals also reach the Event Log.
+  const std::unique_ptr<zw::EventLog> eventLog = zw::MakeEventLog();
+  zw::EventLogOutput output(journalOutput, zw::StandardStream::kOutput, eventLog.get());
+  zw::EventLogOutput errors(journalErrors, zw::StandardStream::kError, eventLog.get());
   return zw::Main(args, *platform, output, errors);
 }

@@ -24,6 +24,7 @@ constexpr LongOption kLongOptions[] = {
     {"version", Mode::kVersion},
     {"check", Mode::kCheck, &CommandLine::checkFile, true},
     {"dry-run", Mode::kDryRun},
+    {"metrics", Mode::kWatch, &CommandLine::metricsPath},
 };
 
 bool IsVerboseSwitch(std::string_view arg) {
@@ -80,6 +81,10 @@ void TakeValue(const LongOption& option, std::span<const std::string_view> args,
   const bool present = *i + 1 < args.size();
   if (present && (!option.valueOptional || !IsOwnArgument(args[*i + 1]))) {
     commandLine.*option.value = std::string(args[++*i]);
+    // An empty value names no file: as good as none.
+    if (!option.valueOptional && args[*i].empty()) {
+      Refuse(commandLine, "option --" + std::string(option.name) + " needs a value");
+    }
   } else if (!option.valueOptional) {
     Refuse(commandLine, "option --" + std::string(option.name) + " needs a value");
   }

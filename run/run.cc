@@ -7,6 +7,7 @@
 
 #include "enforce/check.h"
 #include "enforce/dry_run.h"
+#include "report/metrics_file.h"
 #include "run/list_check.h"
 #include "run/watch_list.h"
 
@@ -33,6 +34,7 @@ constexpr std::string_view kUsageText =
     "  --check [FILE]  check the watch list FILE (default: the current\n"
     "                  directory's); terminate nothing; exit 0 when sound,\n"
     "                  1 with findings, 2 without a readable list\n"
+    "  --metrics FILE  in a run, keep figures for Prometheus in FILE\n"
     "  --help          this text (also -h, -? and /?)\n"
     "  --version       name and version\n"
     "Each long option may also be written /NAME in any letter case; -NAME and\n"
@@ -123,6 +125,7 @@ int RunWatchList(RunState& state, const std::optional<std::string>& path) {
     ++n;
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
+      NoteWatchEntry(state, n, entry.name);
       if (state.verbose == 1) PrintCheckTrace(state, entry);
       const auto limit = static_cast<std::uint32_t>(entry.limit);
       const CheckResult result = CheckWatchEntry(state, entry.name, limit);
@@ -173,6 +176,9 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   }
   RunState state(platform, output, errors);
   state.verbose = commandLine.verbose;
+  if (commandLine.mode == Mode::kWatch && commandLine.metricsPath) {
+    StartMetrics(state, *commandLine.metricsPath);
+  }
   const bool dryRun = commandLine.mode == Mode::kDryRun;
   // Said first, before any privilege message, so that nobody reading the
   // output can take it for a watch run.
@@ -187,8 +193,13 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
                           privileged == 1);
   }
   const std::optional<std::string> path = WatchListPath(platform);
-  if (!NoteListProblems(state, path, privileged == 1)) return kExitCodeListRefused;
-  return dryRun ? DryRunWatchList(state, path) : RunWatchList(state, path);
+  const bool refused = !NoteListProblems(state, path, privileged == 1);
+  if (dryRun) return refused ? kExitCodeListRefused : DryRunWatchList(state, path);
+  // Every way a watch run ends passes here, a refused list included, so the
+  // file always has the code the run returns.
+  const int exitCode = refused ? kExitCodeListRefused : RunWatchList(state, path);
+  FinishMetrics(state, exitCode);
+  return exitCode;
 }
 
 }  // namespace zw

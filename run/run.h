@@ -65,6 +65,9 @@ struct CommandLine {
   std::string refusal;
   /// The list "--check" is to read instead of the current directory's.
   std::optional<std::string> checkFile;
+  /// "--metrics FILE" (or "/metrics FILE"): where a watch run keeps its
+  /// figures for Prometheus.
+  std::optional<std::string> metricsPath;
 };
 
 /// The whole program: parses `args` (argv[0] included). Help and version are
@@ -77,11 +80,13 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
 
 /// Examines every argument: "/D" and "-D" in either case switch on the
 /// trace, the program name included. Each long option (help, version,
-/// check, dry-run) is taken as "--name" exactly as written or "/name" in
-/// any letter case; "-name" and a bare "name" of one of them, in any case,
-/// and any other argument that starts with "--" and has more after it,
-/// refuse the command line. "-h", "-?" and "/?" ask for help. "--check" takes
-/// the next argument as the list to check unless it is one of the tool's own.
+/// check, dry-run, metrics) is taken as "--name" exactly as written or
+/// "/name" in any letter case; "-name" and a bare "name" of one of them, in
+/// any case, and any other argument that starts with "--" and has more after
+/// it, refuse the command line. "-h", "-?" and "/?" ask for help. "--check"
+/// takes the next argument as the list to check unless it is one of the
+/// tool's own; "--metrics" takes the next argument, whatever it is, as its
+/// file, and is refused without one (or with an empty one).
 /// A bare "--" and every other argument are ignored. Arguments of any length
 /// are safe.
 CommandLine ParseCommandLine(std::span<const std::string_view> args);

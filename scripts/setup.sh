@@ -11,11 +11,13 @@ native=(cmake make g++ procps)
 # kill the installed program starts; systemd-analyze, xmllint, groff, mandoc
 # and man for the units, the task XML and the manual page; setpriv from
 # util-linux, which Debian always has; zip to pack the Windows zip
-# reproducibly), and clang with its libFuzzer runtime for the fuzz targets.
+# reproducibly), promtool (from prometheus) and prometheus-node-exporter for
+# the metrics file and the alert rules, and clang with its libFuzzer runtime
+# for the fuzz targets.
 packages=("${native[@]}" libgtest-dev googletest
           g++-mingw-w64-x86-64-posix wine wine64 zip
           build-essential debhelper dpkg-dev file lintian strace systemd libxml2-utils
-          groff-base mandoc man-db
+          groff-base mandoc man-db prometheus prometheus-node-exporter
           clang libclang-rt-dev)
 fuzz=(cmake make clang libclang-rt-dev)
 case "${1:-}" in

@@ -115,11 +115,13 @@ expected="/etc/zeitwache/ZEITWACHE.INI
 /lib/systemd/system/zeitwache.service
 /lib/systemd/system/zeitwache.timer
 /usr/bin/zeitwache
+/usr/lib/tmpfiles.d/zeitwache.conf
 /usr/libexec/zeitwache/kill
 /usr/share/doc/zeitwache/README.md.gz
 /usr/share/doc/zeitwache/changelog.gz
 /usr/share/doc/zeitwache/copyright
 /usr/share/doc/zeitwache/examples/ZEITWACHE.INI
+/usr/share/doc/zeitwache/examples/prometheus/zeitwache.rules.yml
 /usr/share/doc/zeitwache/examples/windows/ZEITWACHE.INI
 /usr/share/doc/zeitwache/examples/windows/zeitwache-task.xml
 /usr/share/man/man1/zeitwache.1.gz"
@@ -157,8 +159,11 @@ grep -E '^(ProtectProc|ProcSubset|PrivateUsers)=' "${units[0]}" &&
 exposure="$(systemd-analyze security --offline=true "${units[0]}" 2>&1 |
   sed -n 's/^.*Overall exposure level for zeitwache.service: \([0-9.]*\) .*$/\1/p')"
 echo "systemd-analyze security: exposure ${exposure:-unknown}"
-awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
-  fail "the service's exposure is ${exposure:-unknown}, above 2.0"
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.0) }' ||
+  fail "the service's exposure is ${exposure:-unknown}, above 1.0"
+# dh_installsystemd --no-start leaves the stop on removal to our own prerm.
+grep -q '^[[:space:]]*deb-systemd-invoke stop zeitwache.timer' /var/lib/dpkg/info/zeitwache.prerm ||
+  fail "removing the package would leave the timer running"
 
 step "run the installed program: an overdue process is ended through /usr/libexec/zeitwache/kill"
 start_throwaway
@@ -222,6 +227,54 @@ grep -qF "Prozess beendet: $throwaway_name, $throwaway_pid " "$work/kout" ||
 runs_as "$throwaway_pid" "$throwaway_program" && fail "user $owner's overdue program still runs"
 ended_by_signal "user $owner's program"
 
+step "metrics: the unit's command as its user, served by node-exporter's textfile collector"
+textdir=/var/lib/prometheus/node-exporter
+exporter=$(command -v prometheus-node-exporter) || fail "prometheus-node-exporter is missing (scripts/setup.sh)"
+metrics=/var/lib/zeitwache/metrics
+[ "$(stat -c '%U:%G %a' "$textdir")" = "root:root 755" ] ||
+  fail "$textdir is $(stat -c '%U:%G %a' "$textdir") now, not root's 0755 as the exporter made it"
+[ "$(readlink "$textdir/zeitwache.prom")" = "$metrics/zeitwache.prom" ] ||
+  fail "$textdir/zeitwache.prom does not lead to $metrics/zeitwache.prom"
+service=/lib/systemd/system/zeitwache.service
+read -r -a exec_start <<<"$(sed -n 's/^ExecStart=//p' "$service")"
+[ "${exec_start[*]}" = "/usr/bin/zeitwache --metrics $textdir/zeitwache.prom" ] ||
+  fail "ExecStart= is ${exec_start[*]}"
+group="$(sed -n 's/^SupplementaryGroups=//p' "$service")"
+gid="$(getent group "$group" | cut -d: -f3)" || fail "the package made no group $group"
+# The dynamic user: an unused uid, its own gid, the unit's group, CAP_KILL.
+as_unit=(setpriv --reuid="$watcher" --regid="$watcher" --groups="$gid"
+  --bounding-set=-all,+kill --inh-caps=-all,+kill --ambient-caps=-all,+kill)
+start_throwaway "${as_owner[@]}"
+sleep 2
+write_watch_list "$work/metrics" "$throwaway_name" 1
+chmod -R a+rX "$work/metrics"
+code=0
+(cd "$work/metrics" && umask 0077 && timeout 120 "${as_unit[@]}" "${exec_start[@]}" >"$work/mout" 2>&1) ||
+  code=$?
+cat "$work/mout"
+[ "$code" -eq 100 ] || fail "the unit's command: exit code $code, expected 100"
+ended_by_signal "the overdue program of the metrics run"
+[ "$(stat -c '%u %a' "$metrics/zeitwache.prom")" = "$watcher 644" ] ||
+  fail "zeitwache.prom is $(stat -c '%u %a' "$metrics/zeitwache.prom"), not the run's and 0644"
+port=$((20000 + RANDOM % 20000))
+"$exporter" --web.listen-address="127.0.0.1:$port" --collector.disable-defaults --collector.textfile \
+  2>"$work/exporter" &
+children+=("$! $exporter")
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+kill -0 "${children[-1]%% *}" 2>/dev/null || fail "node-exporter did not start: $(cat "$work/exporter")"
+exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "node-exporter does not listen on 127.0.0.1:$port"
+printf 'GET /metrics HTTP/1.0\r\nHost: localhost\r\n\r\n' >&3
+grep -E '^(zeitwache_|node_textfile_scrape_error)' <&3 >"$work/scrape" || true
+exec 3<&-
+kill "${children[-1]%% *}"
+cat "$work/scrape"
+grep -qx 'node_textfile_scrape_error 0' "$work/scrape" || fail "node-exporter could not read the file"
+grep -qx "zeitwache_terminations_total{entry=\"$throwaway_name\",result=\"ended\"} 1" \
+  "$work/scrape" || fail "node-exporter does not serve the termination"
+
 step "--help and --version"
 /usr/bin/zeitwache --help >"$work/help" || fail "--help: exit code $?"
 head -n 1 "$work/help" | grep -qx 'Usage: zeitwache \[/D\] \[--dry-run | --check \[FILE\]\]' ||
@@ -274,6 +327,9 @@ while read -r f; do
 done <"$work/files"
 for d in /etc/zeitwache /usr/libexec/zeitwache /usr/share/doc/zeitwache; do
   [ ! -e "$d" ] || { echo "left behind: $d" >&2; left=1; }
+done
+for f in "$textdir/zeitwache.prom" /var/lib/zeitwache; do
+  [ -e "$f" ] || [ -L "$f" ] && { echo "left behind: $f" >&2; left=1; }
 done
 [ "$left" -eq 0 ] || fail "files of the package were left behind"
 echo "== install check passed in $((SECONDS - started)) s"

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "report/metrics.h"
 #include "state/output.h"
 #include "state/process_record.h"
 #include "state/terminations.h"
@@ -27,6 +28,7 @@ struct RunState {
   int listingDone = 0;
   Inventory inventory;
   Terminations terminations;
+  MetricsRun metrics;
 };
 
 }  // namespace zw

@@ -18,6 +18,8 @@ struct Termination {
   TargetIdentity target;
   /// Its name, for the line that says it was not ended.
   std::string name;
+  /// The watch entry it was ended for, which its result counts under.
+  std::string entry;
   /// The kill command's process; kNull once the command has ended.
   Handle command = Handle::kNull;
   std::uint32_t commandPid = 0;

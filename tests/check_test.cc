@@ -184,7 +184,7 @@ TEST(Check, PseudoIdentifierAndZeroAreNeverKilled) {
     std::uint32_t error = 0;
     ProcessRecord slot;
     slot.pid = pid;
-    EXPECT_EQ(TerminateByCommand(run.state, slot, &error), TerminateOutcome::kSkipped);
+    EXPECT_EQ(TerminateByCommand(run.state, slot, "X", &error), TerminateOutcome::kSkipped);
     EXPECT_TRUE(run.platform.commandLines.empty());
     EXPECT_TRUE(run.platform.sleeps.empty());
   }
@@ -192,7 +192,7 @@ TEST(Check, PseudoIdentifierAndZeroAreNeverKilled) {
   std::uint32_t error = 0;
   ProcessRecord slot;
   slot.pid = 0x80000001u;
-  EXPECT_EQ(TerminateByCommand(run.state, slot, &error), TerminateOutcome::kStarted);
+  EXPECT_EQ(TerminateByCommand(run.state, slot, "X", &error), TerminateOutcome::kStarted);
   EXPECT_EQ(run.platform.commandLines, std::vector<std::string>{"kill -2147483647"});
 }
 

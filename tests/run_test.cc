@@ -90,6 +90,12 @@ TEST(CommandLine, SwitchesAndModes) {
       {{"zeitwache", "--check", "/D"}, 1, Mode::kCheck},
       {{"zeitwache", "--check", "check"}, 0, Mode::kUnknownOption},
       {{"zeitwache", "--dry-run", "Z.INI"}, 0, Mode::kDryRun},
+      // The metrics file's name is never taken for an option.
+      {{"zeitwache", "--metrics", "/D"}, 0, Mode::kWatch},
+      {{"zeitwache", "/METRICS", "--check", "--dry-run"}, 0, Mode::kDryRun},
+      {{"zeitwache", "-d", "--metrics"}, 1, Mode::kUnknownOption},
+      {{"zeitwache", "--metrics", "", "/?"}, 0, Mode::kUnknownOption},
+      {{"zeitwache", "-metrics", "m.prom"}, 0, Mode::kUnknownOption},
   };
   for (const auto& c : cases) {
     const CommandLine parsed = ParseCommandLine(c.args);

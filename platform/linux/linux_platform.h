@@ -72,6 +72,8 @@ class LinuxPlatform : public Platform {
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
   bool IsWindowVisible(WindowHandle) override { return false; }
   std::string ProgramDirectory() override;
+  /// In file_output.cc.
+  std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override;
 
  private:
   // A process as it was when opened: the pid together with its start time

@@ -336,4 +336,11 @@ int ScriptedPlatform::GetWindowTextA(WindowHandle window, char* buffer, int maxC
   return static_cast<int>(length);
 }
 
+std::uint32_t ScriptedPlatform::ReplaceFileContents(const char* path, std::string_view contents) {
+  if (Fails(ScriptedOp::kReplaceFileContents)) return lastError_;
+  ++fileReplacements;
+  files[path] = std::string(contents);
+  return kErrorSuccess;
+}
+
 }  // namespace zw

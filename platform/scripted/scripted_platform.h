@@ -63,6 +63,7 @@ enum class ScriptedOp {
   kReadFile,
   kGetNamedSecurityInfo,
   kJudgeFileTrust,
+  kReplaceFileContents,
 };
 
 class ScriptedPlatform final : public Platform {
@@ -121,6 +122,7 @@ class ScriptedPlatform final : public Platform {
   int fileOpens = 0;
   int securityReads = 0;
   int perfQueries = 0;
+  int fileReplacements = 0;
   int openHandles = 0;
   /// Commands ended by TerminateProcess.
   int terminatedCommands = 0;
@@ -177,6 +179,8 @@ class ScriptedPlatform final : public Platform {
   int GetWindowTextA(WindowHandle window, char* buffer, int maxCount) override;
   bool IsWindowVisible(WindowHandle window) override;
   std::string ProgramDirectory() override { return programDirectory; }
+  /// Into `files`, and counted in `fileReplacements`.
+  std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override;
 
  private:
   bool Fails(ScriptedOp op);

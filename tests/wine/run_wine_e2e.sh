@@ -161,7 +161,7 @@ step_package() {
   top="$(ls "$out/unpacked")"
   local listed
   listed="$(cd "$out/unpacked/$top" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
-  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe " ]]; then
+  if [[ "$listed" == "README.txt ZEITWACHE.INI kill.exe zeitwache-task.xml zeitwache.exe zeitwache.rules.yml " ]]; then
     ok "zip holds $listed"
   else
     fail "zip holds '$listed'"
@@ -306,8 +306,23 @@ step_overdue() {
   start_probe "$name.exe" 120
   pid=$probe_pid
   write_watch_list "${name^^}" "$kLimitSeconds"
-  run_zeitwache "$bin"
+  # Wine's event log is a stub that traces each call: that much shows here.
+  WINEDEBUG=-all,fixme+advapi,trace+eventlog run_zeitwache "$bin" /metrics zeitwache.prom
   expect_exit_code
+  if grep -q 'fixme:advapi:RegisterEventSourceA ((null),"ZEITWACHE")' zw.err &&
+    grep -Eq 'fixme:advapi:ReportEventA \([0-9A-F]+,0x0004,0x0000,0x40000001,' zw.err &&
+    grep -q "trace:eventlog:ReportEventW L\"Prozess beendet: ${name^^}.EXE, $pid " zw.err; then
+    ok "termination reported to the event log as information 0x40000001"
+  else
+    fail "no event log entry for the termination"
+  fi
+  # Written at the start, then replaced (MoveFileExA) once both were judged.
+  if grep -qx "zeitwache_terminations_total{entry=\"${name^^}\",result=\"ended\"} 2" zeitwache.prom &&
+    grep -qx 'zeitwache_run_exit_code 100' zeitwache.prom && ! compgen -G 'zeitwache.prom.*' >/dev/null; then
+    ok "metrics file written and replaced"
+  else
+    fail "metrics file: $(cat zeitwache.prom 2>&1)"
+  fi
   line="$(grep '^Prozess beendet: ' zw.out)"
   if [[ "$line" =~ ^Prozess\ beendet:\ ${name^^}\.EXE,\ $pid\ \ \(Laufzeit=\ ([0-9]+)\ Sekunden\)$ ]] &&
     ((BASH_REMATCH[1] >= kLimitSeconds)); then
