@@ -27,29 +27,28 @@ constexpr int kNameBufferSize = 260;
 // The longest instance name that still leaves room for ".exe".
 constexpr std::size_t kMaxInstanceNameLength = 255;
 
-// Leaves the bytes of a grown buffer as the allocator hands them out: a
+// A buffer for the query, its bytes left as the allocator hands them out: a
 // buffer is only read where a query has written, and pages never written are
-// never faulted in, however large the buffer had to be made.
-template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
-  UninitializedAllocator() = default;
-  template <typename U>
-  explicit UninitializedAllocator(const UninitializedAllocator<U>&) {}
-  template <typename U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
+// never faulted in, however large the buffer had to be made. (A vector would
+// visit every byte to construct it, which unoptimised builds really do.)
+class PerfBuffer {
+ public:
+  void Allocate(std::size_t size) {
+    bytes_.reset();  // the old block goes before the larger one is asked for
+    bytes_.reset(new std::uint8_t[size]);
+    size_ = size;
   }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  void Release() {
+    bytes_.reset();
+    size_ = 0;
   }
-};
+  std::uint8_t* data() { return bytes_.get(); }
+  std::size_t size() const { return size_; }
 
-using PerfBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+};
 
 // Past this size a buffer grows by a quarter a round rather than a step.
 constexpr std::uint64_t kSteppedGrowthLimit = 16u << 20;
@@ -73,7 +72,7 @@ std::uint64_t GrownSize(std::uint32_t told, std::size_t current) {
 // one that fitted.
 std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize, PerfBuffer& buffer,
                                 std::uint32_t* size) try {
-  buffer.assign(startSize, 0);
+  buffer.Allocate(startSize);
   *size = startSize;
   std::int32_t result = platform.RegQueryValueExA(
       RegistryKey::kPerformanceData, perf::kProcessObjectValueName, buffer.data(), size);
@@ -83,14 +82,13 @@ std::int32_t QueryProcessObject(Platform& platform, std::uint32_t startSize, Per
     *size = static_cast<std::uint32_t>(grown);
     // A fresh block: the bytes of a failed round are never read, so they
     // need neither clearing nor copying.
-    buffer = PerfBuffer();
-    buffer.resize(*size);
+    buffer.Allocate(*size);
     result = platform.RegQueryValueExA(RegistryKey::kPerformanceData, perf::kProcessObjectValueName,
                                        buffer.data(), size);
   }
   return result;
 } catch (const std::bad_alloc&) {
-  buffer = PerfBuffer();
+  buffer.Release();
   return kErrorNotEnoughMemory;
 }
 
@@ -146,7 +144,7 @@ std::uint32_t TakeProcessSnapshot(Platform& platform, Output& out, Inventory& in
   const std::size_t returned = std::min<std::size_t>(size, buffer.size());
   const PerfProcessObject object =
       ParseProcessObject(std::span<const std::uint8_t>(buffer.data(), returned));
-  buffer = {};
+  buffer.Release();
   platform.RegCloseKey(RegistryKey::kPerformanceData);
 
   ProcessTable& table = inventory.processTable;
