@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/time_types.h"
 #include "platform/win32_errors.h"
 
 namespace zw {
@@ -31,21 +32,6 @@ enum class RegistryKey { kPerformanceData };
 struct Luid {
   std::uint32_t lowPart = 0;
   std::int32_t highPart = 0;
-};
-
-/// 100-nanosecond intervals since 1601-01-01 00:00 UTC.
-using FileTime = std::uint64_t;
-
-/// A calendar record, as FileTimeToSystemTime fills it.
-struct SystemTime {
-  std::uint16_t year = 0;
-  std::uint16_t month = 0;  // 1..12
-  std::uint16_t dayOfWeek = 0;
-  std::uint16_t day = 0;  // 1..31
-  std::uint16_t hour = 0;
-  std::uint16_t minute = 0;
-  std::uint16_t second = 0;
-  std::uint16_t milliseconds = 0;
 };
 
 /// The part of STARTUPINFOA the tool sets; everything else is zero.

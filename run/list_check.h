@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "enforce/run_state.h"
 #include "platform/common/file_trust.h"
 #include "run/watch_list.h"
-#include "state/run_state.h"
 
 namespace zw {
 
