@@ -18,8 +18,6 @@ constexpr std::int64_t kCommandPatienceSeconds = 60;
 // the caller choose one.
 constexpr std::uint32_t kCommandGivenUpExitCode = 1;
 
-int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
-
 TargetIdentity IdentityOf(const ProcessRecord& slot) { return {slot.pid, slot.start}; }
 
 // The slot holds the process `target` names. Without a start mark for the
