@@ -188,6 +188,15 @@ class Platform {
   virtual int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) = 0;
 
   /// kNull when the process is gone or may not be opened.
+  ///
+  /// Snapshot, then open: a backend may answer for a process of the latest
+  /// snapshot (the last RegQueryValueExA of the process object) from what
+  /// that snapshot read, without asking the system again. Linux does: such a
+  /// process may still open, with the times and start mark the snapshot
+  /// read, after it has ended; a process the snapshot did not list is looked
+  /// up afresh. A caller must therefore take a new snapshot before it trusts
+  /// an open to say that a process still runs, and must end a process only
+  /// through a command that checks the identity it is given.
   virtual Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
                              std::uint32_t processId) = 0;
 

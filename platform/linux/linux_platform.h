@@ -104,6 +104,10 @@ class LinuxPlatform : public Platform {
     bool handleOpen = true;
   };
 
+  // The pseudo handle of the calling process, the same value as on the
+  // platform the interface comes from; it is never in the handle table.
+  static constexpr auto kCurrentProcess = static_cast<Handle>(~std::uintptr_t{0});
+
   bool Fail(std::uint32_t error);
   Handle AddHandle(const HandleEntry& entry);
   HandleEntry* FindHandle(Handle handle);
