@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform/common/profile_reader.h"
-#include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/trusted_path.h"
 

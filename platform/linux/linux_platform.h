@@ -22,6 +22,12 @@
 
 namespace zw {
 
+namespace posix {
+/// The Win32 error code closest to errno value `error`: the one place where
+/// the backend's errno becomes the interface's convention.
+std::uint32_t ErrnoToWin32(int error);
+}  // namespace posix
+
 class LinuxPlatform : public Platform {
  public:
   LinuxPlatform();

@@ -23,7 +23,6 @@
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
-#include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/proc_parse.h"
 

@@ -24,7 +24,6 @@
 #include "platform/common/perf_data_builder.h"
 #include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
-#include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/perf_layout.h"
 
@@ -196,4 +195,41 @@ int LinuxPlatform::GetWindowTextA(WindowHandle, char* buffer, int maxCount) {
   return 0;
 }
 
+namespace posix {
+
+std::uint32_t ErrnoToWin32(int error) {
+  switch (error) {
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+    case ELOOP:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return kErrorAccessDenied;
+    case ENOMEM:
+    case EAGAIN:
+      return kErrorNotEnoughMemory;
+    case EMFILE:
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    case ENOEXEC:
+      return kErrorBadExeFormat;
+    case ETXTBSY:
+      return kErrorSharingViolation;
+    case ESRCH:
+    case EINVAL:
+    case E2BIG:
+      return kErrorInvalidParameter;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+}  // namespace posix
 }  // namespace zw
