@@ -394,6 +394,8 @@ class Win32Platform : public Platform {
 
   bool IsWindowVisible(WindowHandle window) override {
     return ::IsWindowVisible(ToWin32(window)) != FALSE;
+  }
+
   std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override {
     return win32::ReplaceFileContents(path, contents);
   }
