@@ -1,30 +1,20 @@
 // Commands: finding the program, starting it, following it to its end,
 // and ending it; the environment it inherits.
 #include <fcntl.h>
-#include <malloc.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/ascii.h"
-#include "base/file_time.h"
-#include "platform/common/perf_data_builder.h"
-#include "platform/common/profile_reader.h"
-#include "platform/common/utf16.h"
 #include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/own_process.h"

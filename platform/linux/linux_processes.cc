@@ -1,28 +1,13 @@
 // Opening processes and reading their times and marks: from what the latest
 // snapshot read, else from /proc.
-#include <fcntl.h>
-#include <malloc.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <limits>
 #include <optional>
-#include <string_view>
 
-#include "base/ascii.h"
-#include "base/file_time.h"
-#include "platform/common/perf_data_builder.h"
-#include "platform/common/profile_reader.h"
-#include "platform/common/utf16.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/proc_parse.h"
 

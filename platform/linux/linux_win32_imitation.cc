@@ -1,28 +1,16 @@
 // What Linux answers in Win32's own terms only: the last error, the handle
 // table, the access token and its privilege, the performance-data registry
 // value, string conversion and the (absent) windows.
-#include <fcntl.h>
-#include <malloc.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
-#include <limits>
 #include <string_view>
 
 #include "base/ascii.h"
 #include "base/file_time.h"
 #include "platform/common/perf_data_builder.h"
-#include "platform/common/profile_reader.h"
 #include "platform/common/utf16.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/perf_layout.h"
