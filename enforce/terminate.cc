@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "report/metrics_file.h"
 
 namespace zw {

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 #include "run/entry_findings.h"
 #include "run/run.h"
 

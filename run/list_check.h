@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "enforce/run_state.h"
-#include "platform/common/file_trust.h"
+#include "platform/backend_helpers/file_trust.h"
 #include "run/list_text.h"
 #include "run/watch_list.h"
 

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 #include "run/entry_findings.h"
 
 namespace zw {

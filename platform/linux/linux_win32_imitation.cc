@@ -10,8 +10,8 @@
 
 #include "base/ascii.h"
 #include "base/file_time.h"
-#include "platform/common/perf_data_builder.h"
-#include "platform/common/utf16.h"
+#include "platform/backend_helpers/perf_data_builder.h"
+#include "platform/backend_helpers/utf16.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/perf_layout.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/common/utf16.h"
+#include "platform/backend_helpers/utf16.h"
 
 namespace zw::posix {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/linux/proc_parse.h"
 
 namespace zw::posix {

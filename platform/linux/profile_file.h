@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 
 namespace zw::posix {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/file_trust.h"
+#include "platform/backend_helpers/file_trust.h"
 #include "platform/platform.h"
 #include "platform/win32/command_lookup.h"
 #include "platform/win32/file_output.h"
