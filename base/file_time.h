@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/platform.h"
+#include "base/time_types.h"
 
 namespace zw {
 

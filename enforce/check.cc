@@ -15,7 +15,6 @@ namespace {
 constexpr std::uint32_t kWaitMs = 5000;
 constexpr std::uint32_t kAfterTerminationMs = 2000;
 
-int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
 long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
 
 void PrintListingLine(RunState& state, ProcessRecord& slot, std::string& name) {

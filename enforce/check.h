@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "enforce/run_state.h"
 #include "enforce/terminate.h"
-#include "state/run_state.h"
 
 namespace zw {
 
@@ -56,9 +56,9 @@ bool SurveyProcesses(RunState& state, std::string& name);
 /// stored there. In verbose mode, while
 /// `listingDone` is 0, prints a listing line for every slot it visits; with
 /// `tellPassedOver`, a line for every match it passes over and why.
-std::optional<std::uint32_t> NextWatchedProcess(
-    RunState& state, std::string& name, std::uint32_t from, bool tellPassedOver,
-    std::optional<std::uint32_t>* beingEnded = nullptr);
+std::optional<std::uint32_t> NextWatchedProcess(RunState& state, std::string& name,
+                                                std::uint32_t from, bool tellPassedOver,
+                                                std::optional<std::uint32_t>* beingEnded = nullptr);
 
 /// NextWatchedProcess from the first slot, or else the first match whose
 /// kill is under way, or nullptr after setting `listingDone`.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "state/run_state.h"
+#include "enforce/run_state.h"
 
 namespace zw {
 

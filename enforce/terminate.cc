@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "report/metrics_file.h"
 
 namespace zw {
@@ -17,8 +17,6 @@ constexpr std::int64_t kCommandPatienceSeconds = 60;
 // The exit code a command given up on is ended with, where the system lets
 // the caller choose one.
 constexpr std::uint32_t kCommandGivenUpExitCode = 1;
-
-int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
 
 TargetIdentity IdentityOf(const ProcessRecord& slot) { return {slot.pid, slot.start}; }
 

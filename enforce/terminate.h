@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "state/run_state.h"
+#include "enforce/run_state.h"
 
 namespace zw {
 

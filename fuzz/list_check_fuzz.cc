@@ -6,7 +6,7 @@
 
 #include "base/ascii.h"
 #include "fuzz/fuzz_check.h"
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 #include "run/limit.h"
 #include "run/list_check.h"
 

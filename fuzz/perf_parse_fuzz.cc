@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "inventory/perf_parse.h"
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/perf_layout.h"
 
 using zw::fuzz::Require;

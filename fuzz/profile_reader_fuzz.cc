@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 
 using zw::fuzz::Require;
 

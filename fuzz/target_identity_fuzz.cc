@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 
 using zw::fuzz::Require;
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "inventory/process_record.h"
 #include "platform/platform.h"
 #include "state/output.h"
-#include "state/process_record.h"
 
 namespace zw {
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/time_types.h"
 #include "platform/win32_errors.h"
 
 namespace zw {
@@ -31,21 +32,6 @@ enum class RegistryKey { kPerformanceData };
 struct Luid {
   std::uint32_t lowPart = 0;
   std::int32_t highPart = 0;
-};
-
-/// 100-nanosecond intervals since 1601-01-01 00:00 UTC.
-using FileTime = std::uint64_t;
-
-/// A calendar record, as FileTimeToSystemTime fills it.
-struct SystemTime {
-  std::uint16_t year = 0;
-  std::uint16_t month = 0;  // 1..12
-  std::uint16_t dayOfWeek = 0;
-  std::uint16_t day = 0;  // 1..31
-  std::uint16_t hour = 0;
-  std::uint16_t minute = 0;
-  std::uint16_t second = 0;
-  std::uint16_t milliseconds = 0;
 };
 
 /// The part of STARTUPINFOA the tool sets; everything else is zero.
@@ -202,6 +188,15 @@ class Platform {
   virtual int WideCharToMultiByte(const char16_t* wide, int wideLength, char* out, int outSize) = 0;
 
   /// kNull when the process is gone or may not be opened.
+  ///
+  /// Snapshot, then open: a backend may answer for a process of the latest
+  /// snapshot (the last RegQueryValueExA of the process object) from what
+  /// that snapshot read, without asking the system again. Linux does: such a
+  /// process may still open, with the times and start mark the snapshot
+  /// read, after it has ended; a process the snapshot did not list is looked
+  /// up afresh. A caller must therefore take a new snapshot before it trusts
+  /// an open to say that a process still runs, and must end a process only
+  /// through a command that checks the identity it is given.
   virtual Handle OpenProcess(std::uint32_t desiredAccess, bool inheritHandle,
                              std::uint32_t processId) = 0;
 

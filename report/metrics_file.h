@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "enforce/run_state.h"
 #include "report/metrics.h"
-#include "state/run_state.h"
 
 namespace zw {
 

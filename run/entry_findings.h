@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "enforce/run_state.h"
 #include "run/watch_list.h"
-#include "state/run_state.h"
 
 namespace zw {
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 #include "run/entry_findings.h"
 #include "run/run.h"
 
@@ -14,80 +14,6 @@ namespace zw {
 namespace {
 
 constexpr std::uint32_t kReadChunk = 64 * 1024;
-
-// A line number for printf: a list of at most kListSizeLimit bytes has
-// fewer lines than an unsigned holds.
-unsigned LineNumber(std::size_t line) { return static_cast<unsigned>(line); }
-
-// Bytes from 0x80 up that all form well-made UTF-8 sequences, as an editor
-// saving UTF-8 writes them; text in a single-byte code page rarely does.
-bool LooksLikeUtf8(std::string_view line) {
-  bool any = false;
-  for (std::size_t i = 0; i < line.size();) {
-    const auto lead = static_cast<unsigned char>(line[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                               : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                              : 0;
-    if (length == 0 || line.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80) return false;
-    }
-    any = true;
-    i += length;
-  }
-  return any;
-}
-
-// The numbers of the lines that look like UTF-8, counted as ScanProfile
-// counts them.
-std::vector<std::size_t> Utf8Lines(std::string_view text) {
-  std::vector<std::size_t> lines;
-  for (std::size_t number = 1; !text.empty(); ++number) {
-    const std::size_t end = text.find_first_of("\r\n");
-    if (LooksLikeUtf8(text.substr(0, end))) lines.push_back(number);
-    if (end == std::string_view::npos) break;
-    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
-    text.remove_prefix(end + (crlf ? 2 : 1));
-  }
-  return lines;
-}
-
-// The first [PGM] section's keys, upper-cased, each with its first line;
-// duplicate keys and sections are reported on the way.
-std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items,
-                                           std::vector<std::string>& findings) {
-  std::map<std::string, KeyLine> keys;
-  bool seen = false;
-  bool inside = false;
-  for (const ProfileItem& item : items) {
-    if (item.isSection) {
-      const bool named = EqualIgnoringAsciiCase(item.name, kWatchListSection);
-      if (named && seen) {
-        findings.push_back(
-            Format("Abschnitt [PGM] in Zeile %u doppelt; ein Lauf liest nur den ersten",
-                   LineNumber(item.line)));
-      }
-      inside = named && !seen;
-      seen = seen || named;
-      continue;
-    }
-    if (!inside) continue;
-    std::string key(item.name);
-    UpperCaseInPlace(key);
-    const auto [it, added] = keys.emplace(key, KeyLine{item.value, item.line});
-    if (!added) {
-      findings.push_back(Format("Schluessel %s in Zeile %u doppelt; es gilt Zeile %u",
-                                Shown(item.name).c_str(), LineNumber(item.line),
-                                LineNumber(it->second.line)));
-    }
-  }
-  return keys;
-}
 
 // The directory part of `path`; the root keeps its separator.
 std::string DirectoryOf(const std::string& path, char separator) {
@@ -132,6 +58,62 @@ bool IsNotFound(std::uint32_t error) {
   return error == kErrorFileNotFound || error == kErrorPathNotFound;
 }
 
+// Reads the entries as a run does, up to the one that ends the list, and
+// prints each watched one with the processes it matches now; what the
+// survey finds is added to `surveyed`.
+std::vector<WatchEntry> SurveyEntries(RunState& state, const std::string& path,
+                                      std::vector<std::string>& surveyed) {
+  std::vector<WatchEntry> entries;
+  for (unsigned n = 1;; ++n) {
+    entries.push_back(ReadEntry(state.platform, path, n));
+    const WatchEntry& entry = entries.back();
+    if (entry.limit != 0) {
+      const bool pattern = entry.name.find_first_of("*?") != std::string::npos;
+      Print(state.output, "Eintrag %03u: %s %s, Grenze %u Sekunden\n", n,
+            pattern ? "Muster" : "Name", entry.name.c_str(),
+            static_cast<std::uint32_t>(entry.limit));
+      SurveyEntry(state, entry, n, surveyed);
+    }
+    if (EndsList(entry, n)) return entries;
+  }
+}
+
+// What a privileged check finds in who may change the list and the
+// program's folder.
+std::vector<std::string> TrustFindings(Platform& platform, const std::string& path) {
+  std::vector<std::string> findings;
+  std::uint32_t trustError = kErrorSuccess;
+  for (const std::string& why : TrustFindingsOf(platform, path, &trustError)) {
+    findings.push_back("Liste abgelehnt: " + why);
+  }
+  if (const std::optional<std::string> folder = ProgramFolderFinding(platform)) {
+    findings.push_back(*folder);
+  }
+  if (trustError != kErrorSuccess) {
+    findings.push_back(Format("Rechte von %s nicht lesbar (Fehler %u)", path.c_str(), trustError));
+  }
+  return findings;
+}
+
+// For a run: the line for a list that cannot be opened. False when it can.
+bool NoteUnopenedList(RunState& state, const std::string& path) {
+  Platform& platform = state.platform;
+  const Handle file = platform.CreateFileA(path.c_str(), kGenericRead);
+  if (file != Handle::kNull) {
+    platform.CloseHandle(file);
+    return false;
+  }
+  const std::uint32_t error = platform.GetLastError();
+  if (IsNotFound(error)) {
+    Print(state.errors, "zeitwache: no watch list %s in %s; nothing is watched\n", kWatchListName,
+          DirectoryOf(path, platform.PathSeparator()).c_str());
+  } else {
+    Print(state.errors, "zeitwache: watch list %s cannot be read (error %u); nothing is watched\n",
+          path.c_str(), error);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
@@ -162,61 +144,6 @@ std::optional<std::string> ReadListFile(Platform& platform, const std::string& p
   return content;
 }
 
-std::vector<std::string> ListTextFindings(std::string_view bytes,
-                                          std::span<const WatchEntry> entries) {
-  std::vector<std::string> findings;
-  const std::string text = DecodeProfileText(bytes);
-  const std::vector<ProfileItem> items = ScanProfile(text);
-  const bool hasSection = std::any_of(items.begin(), items.end(), [](const ProfileItem& item) {
-    return item.isSection && EqualIgnoringAsciiCase(item.name, kWatchListSection);
-  });
-  if (!hasSection) {
-    std::string found;
-    for (const ProfileItem& item : items) {
-      if (!item.isSection) continue;
-      found += found.empty() ? " (gefunden: [" : ", [";
-      found += Shown(item.name) + "]";
-    }
-    if (!found.empty()) found += ")";
-    findings.push_back("kein Abschnitt [PGM]" + found);
-  } else {
-    const std::map<std::string, KeyLine> keys = SectionKeys(items, findings);
-    EntryFindings(keys, entries, findings);
-    if (std::none_of(entries.begin(), entries.end(),
-                     [](const WatchEntry& entry) { return entry.limit != 0; })) {
-      findings.push_back("kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts");
-    }
-    // The keys a run asks for; any other is never read.
-    const auto count = static_cast<unsigned>(entries.size());
-    std::vector<std::pair<std::size_t, std::string>> unread;
-    for (const auto& [key, where] : keys) {
-      bool read = false;
-      for (const char* prefix : {"PGM", "AKT"}) {
-        const std::size_t length = std::char_traits<char>::length(prefix);
-        if (key.size() < length + 3 || key.compare(0, length, prefix) != 0) continue;
-        const std::string digits = key.substr(length);
-        if (!AllDigits(digits) || digits.size() > 4) continue;
-        const unsigned n = static_cast<unsigned>(std::stoul(digits));
-        read = read || (n >= 1 && n <= count && EntryKey(prefix, n) == key);
-      }
-      if (!read) unread.emplace_back(where.line, key);
-    }
-    std::sort(unread.begin(), unread.end());
-    for (const auto& [line, key] : unread) {
-      findings.push_back(Format("%s in Zeile %u wird nie gelesen; die Liste endet bei Eintrag %u",
-                                Shown(key).c_str(), LineNumber(line), count));
-    }
-  }
-  // A UTF-16 list is converted to the ANSI code page by Windows itself.
-  if (IsUtf16Profile(bytes)) return findings;
-  for (const std::size_t line : Utf8Lines(text)) {
-    findings.push_back(
-        Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
-               LineNumber(line)));
-  }
-  return findings;
-}
-
 int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool privileged) {
   Output& out = state.output;
   int findings = 0;
@@ -239,33 +166,13 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
     Print(out, "Anzahl Befunde %d\n", findings);
     return kExitCheckNoList;
   }
-  std::vector<WatchEntry> entries;
   std::vector<std::string> surveyed;
-  for (unsigned n = 1;; ++n) {
-    entries.push_back(ReadEntry(state.platform, *path, n));
-    const WatchEntry& entry = entries.back();
-    if (entry.limit != 0) {
-      const bool pattern = entry.name.find_first_of("*?") != std::string::npos;
-      Print(out, "Eintrag %03u: %s %s, Grenze %u Sekunden\n", n, pattern ? "Muster" : "Name",
-            entry.name.c_str(), static_cast<std::uint32_t>(entry.limit));
-      SurveyEntry(state, entry, n, surveyed);
-    }
-    if (EndsList(entry, n)) break;
-  }
+  const std::vector<WatchEntry> entries = SurveyEntries(state, *path, surveyed);
   KillFindings(state, surveyed);
   for (const std::string& text : ListTextFindings(*text, entries)) finding(text);
   for (const std::string& text : surveyed) finding(text);
   if (privileged) {
-    std::uint32_t trustError = kErrorSuccess;
-    for (const std::string& why : TrustFindingsOf(state.platform, *path, &trustError)) {
-      finding("Liste abgelehnt: " + why);
-    }
-    if (const std::optional<std::string> folder = ProgramFolderFinding(state.platform)) {
-      finding(*folder);
-    }
-    if (trustError != kErrorSuccess) {
-      finding(Format("Rechte von %s nicht lesbar (Fehler %u)", path->c_str(), trustError));
-    }
+    for (const std::string& text : TrustFindings(state.platform, *path)) finding(text);
   }
   Print(out, "Anzahl Befunde %d\n", findings);
   return findings == 0 ? kExitCheckClean : kExitCheckFindings;
@@ -279,20 +186,7 @@ bool NoteListProblems(RunState& state, const std::optional<std::string>& path, b
           "nothing is watched\n");
     return true;
   }
-  const Handle file = platform.CreateFileA(path->c_str(), kGenericRead);
-  if (file == Handle::kNull) {
-    const std::uint32_t error = platform.GetLastError();
-    if (IsNotFound(error)) {
-      Print(state.errors, "zeitwache: no watch list %s in %s; nothing is watched\n", kWatchListName,
-            DirectoryOf(*path, platform.PathSeparator()).c_str());
-    } else {
-      Print(state.errors,
-            "zeitwache: watch list %s cannot be read (error %u); nothing is watched\n",
-            path->c_str(), error);
-    }
-    return true;
-  }
-  platform.CloseHandle(file);
+  if (NoteUnopenedList(state, *path)) return true;
   std::uint32_t error = kErrorSuccess;
   const std::vector<std::string> findings = TrustFindingsOf(platform, *path, &error);
   if (!privileged) {

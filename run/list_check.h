@@ -1,18 +1,18 @@
 // The list check ("--check"), which reads the watch list as a run does and
-// reports what a run would make of it, and the notes a run writes to
+// reports what a run would make of it (the text's own findings are in
+// list_text.h), and the notes a run writes to
 // standard error when its list is missing, unreadable or open to others.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "platform/common/file_trust.h"
+#include "enforce/run_state.h"
+#include "platform/backend_helpers/file_trust.h"
+#include "run/list_text.h"
 #include "run/watch_list.h"
-#include "state/run_state.h"
 
 namespace zw {
 
@@ -29,14 +29,6 @@ inline constexpr std::size_t kListSizeLimit = 16 * 1024 * 1024;
 /// read, or exceeds kListSizeLimit (then kErrorNotEnoughMemory).
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
                                         std::uint32_t* error);
-
-/// The findings in the list file's bytes `text` (UTF-16 decoded first),
-/// given the entries a run read from it
-/// (entries[i] is entry i + 1; the last one ended the list), one line each
-/// without the "Befund: " in front and without a line end. Values are
-/// shown cut to 64 bytes.
-std::vector<std::string> ListTextFindings(std::string_view text,
-                                          std::span<const WatchEntry> entries);
 
 /// "--check": prints every entry a run watches with the running processes
 /// it matches now, the kill a run would start, and every finding; reads the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "enforce/check.h"
@@ -146,8 +147,7 @@ int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
     WatchEntry entry = ReadEntry(state.platform, *path, n);
     if (entry.limit != 0) {
       PrintCheckTrace(state, entry);
-      if (!DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit),
-                              notes)) {
+      if (!DryCheckWatchEntry(state, entry.name, static_cast<std::uint32_t>(entry.limit), notes)) {
         return EndWithoutProcessList(state);
       }
     }
@@ -157,9 +157,11 @@ int DryRunWatchList(RunState& state, const std::optional<std::string>& path) {
   return kExitCodeNoRun;
 }
 
-int Main(std::span<const std::string_view> args, Platform& platform, Output& output,
-         Output& errors) {
-  const CommandLine commandLine = ParseCommandLine(args);
+namespace {
+
+// The modes that only print text: the exit code, or nullopt for the others.
+std::optional<int> AnswerWithoutRun(const CommandLine& commandLine, Output& output,
+                                    Output& errors) {
   if (commandLine.mode == Mode::kUnknownOption) {
     Print(errors, "zeitwache: %s\n", commandLine.refusal.c_str());
     errors.Write(kShortUsage);
@@ -173,6 +175,17 @@ int Main(std::span<const std::string_view> args, Platform& platform, Output& out
   if (commandLine.mode == Mode::kVersion) {
     output.Write(kVersionText);
     return kExitCodeNoRun;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int Main(std::span<const std::string_view> args, Platform& platform, Output& output,
+         Output& errors) {
+  const CommandLine commandLine = ParseCommandLine(args);
+  if (const std::optional<int> exitCode = AnswerWithoutRun(commandLine, output, errors)) {
+    return *exitCode;
   }
   RunState state(platform, output, errors);
   state.verbose = commandLine.verbose;

@@ -2,6 +2,7 @@
 // tests, so they can compare the exact bytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -43,5 +44,8 @@ class StringOutput final : public Output {
 __attribute__((format(printf, 2, 3)))
 #endif
 void Print(Output& out, const char* format, ...);
+
+/// A pid or code for "%d": the lines show values of 2^31 and above negative.
+inline int AsSigned(std::uint32_t value) { return static_cast<int>(value); }
 
 }  // namespace zw

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/platform.h"
 
 namespace zw {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/perf_layout.h"
 
 namespace zw {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "enforce/run_state.h"
 #include "platform/scripted/scripted_platform.h"
 #include "state/output.h"
-#include "state/run_state.h"
 
 namespace zw::testing {
 

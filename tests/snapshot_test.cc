@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "inventory/inventory.h"
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/perf_layout.h"
 #include "scripted_fixture.h"
 

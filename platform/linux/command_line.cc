@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/platform.h"
-
 namespace zw::posix {
 namespace {
 
@@ -121,40 +119,6 @@ bool IsOwnProgram(std::string_view program, std::string_view ownDirectory,
     at = end + 1;
   }
   return true;
-}
-
-std::uint32_t ErrnoToWin32(int error) {
-  switch (error) {
-    case 0:
-      return kErrorSuccess;
-    case ENOENT:
-      return kErrorFileNotFound;
-    case ENOTDIR:
-    case ELOOP:
-      return kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return kErrorAccessDenied;
-    case ENOMEM:
-    case EAGAIN:
-      return kErrorNotEnoughMemory;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    case ENAMETOOLONG:
-      return kErrorFilenameExcedRange;
-    case ENOEXEC:
-      return kErrorBadExeFormat;
-    case ETXTBSY:
-      return kErrorSharingViolation;
-    case ESRCH:
-    case EINVAL:
-    case E2BIG:
-      return kErrorInvalidParameter;
-    default:
-      return kErrorGenFailure;
-  }
 }
 
 }  // namespace zw::posix

@@ -41,7 +41,4 @@ std::optional<std::string> ResolveProgram(
 bool IsOwnProgram(std::string_view program, std::string_view ownDirectory,
                   std::string_view searchPath);
 
-/// The Win32 error code closest to errno value `error`.
-std::uint32_t ErrnoToWin32(int error);
-
 }  // namespace zw::posix

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 
 namespace zw {

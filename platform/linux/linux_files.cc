@@ -8,10 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/common/profile_reader.h"
-#include "platform/linux/command_line.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/trusted_path.h"
+#include "platform/list_format/profile_reader.h"
 
 namespace zw {
 

@@ -22,6 +22,12 @@
 
 namespace zw {
 
+namespace posix {
+/// The Win32 error code closest to errno value `error`: the one place where
+/// the backend's errno becomes the interface's convention.
+std::uint32_t ErrnoToWin32(int error);
+}  // namespace posix
+
 class LinuxPlatform : public Platform {
  public:
   LinuxPlatform();
@@ -103,6 +109,10 @@ class LinuxPlatform : public Platform {
     std::uint32_t exitCode = kStillActive;
     bool handleOpen = true;
   };
+
+  // The pseudo handle of the calling process, the same value as on the
+  // platform the interface comes from; it is never in the handle table.
+  static constexpr auto kCurrentProcess = static_cast<Handle>(~std::uintptr_t{0});
 
   bool Fail(std::uint32_t error);
   Handle AddHandle(const HandleEntry& entry);

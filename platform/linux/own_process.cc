@@ -7,6 +7,7 @@
 
 #include <limits>
 
+#include "platform/linux/proc_files.h"
 #include "platform/platform.h"
 
 namespace zw {
@@ -17,12 +18,6 @@ namespace {
 extern "C" void EndOnSignal(int signal) { ::_exit(128 + signal); }
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
-std::int64_t Nanoseconds(clockid_t clock) {
-  timespec now{};
-  ::clock_gettime(clock, &now);
-  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // Enough for one pair to fall between two preemptions on a busy machine.
 constexpr int kClockPairs = 8;
@@ -58,9 +53,9 @@ std::int64_t BootWallClockNs() {
   std::int64_t best = std::numeric_limits<std::int64_t>::max();
   std::int64_t offset = 0;
   for (int i = 0; i < kClockPairs; ++i) {
-    const std::int64_t before = Nanoseconds(CLOCK_BOOTTIME);
-    const std::int64_t wall = Nanoseconds(CLOCK_REALTIME);
-    const std::int64_t after = Nanoseconds(CLOCK_BOOTTIME);
+    const std::int64_t before = ClockNs(CLOCK_BOOTTIME);
+    const std::int64_t wall = ClockNs(CLOCK_REALTIME);
+    const std::int64_t after = ClockNs(CLOCK_BOOTTIME);
     if (after - before >= best) continue;
     best = after - before;
     offset = wall - (before + (after - before) / 2);

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/common/utf16.h"
+#include "platform/backend_helpers/utf16.h"
 
 namespace zw::posix {
 namespace {
@@ -26,10 +26,6 @@ constexpr std::size_t kFirstChunk = 4096;
 constexpr std::size_t kRoomyNameLength = 31;
 
 bool Vanished(int error) { return error == ENOENT || error == ESRCH; }
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // "PID" followed by `file`, without printf's cost, paid once per process.
 void PidPath(std::uint32_t pid, std::string_view file, char (&path)[32]) {
@@ -56,6 +52,14 @@ class ListingSink : public ProcessSink {
 };
 
 }  // namespace
+
+PerfDataWriter OpenProcessBlock(std::size_t count) {
+  PerfDataWriter block(PerfDataWriter::BlockSize(count + 2, kRoomyNameLength));
+  block.Add(0, u"Idle");
+  return block;
+}
+
+void CloseProcessBlock(PerfDataWriter* block) { block->Add(0, u"_Total"); }
 
 ProcFacts FactsOf(std::uint32_t pid, const ProcStat& stat) {
   return {pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags};
@@ -141,11 +145,10 @@ int ProcReader::ListProcesses(PerfDataWriter* block, std::vector<ProcFacts>* fac
   if (!std::is_sorted(pids_.begin(), pids_.end())) std::sort(pids_.begin(), pids_.end());
   facts->clear();
   facts->reserve(pids_.size());
-  *block = PerfDataWriter(PerfDataWriter::BlockSize(pids_.size() + 2, kRoomyNameLength));
-  block->Add(0, u"Idle");
+  *block = OpenProcessBlock(pids_.size());
   ListingSink listing(block, facts, sink);
   for (const std::uint32_t pid : pids_) ReadProcess(::dirfd(dir.get()), pid, &listing);
-  block->Add(0, u"_Total");
+  CloseProcessBlock(block);
   return 0;
 }
 

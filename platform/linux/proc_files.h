@@ -5,16 +5,42 @@
 // allocate per process.
 #pragma once
 
+#include <dirent.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/linux/proc_parse.h"
 
 namespace zw::posix {
+
+/// Closes the directory stream a std::unique_ptr holds.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+/// `time` in nanoseconds.
+inline std::int64_t Ns(const timespec& time) {
+  return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+/// The reading of `clock` in nanoseconds.
+inline std::int64_t ClockNs(clockid_t clock) {
+  timespec now{};
+  ::clock_gettime(clock, &now);
+  return Ns(now);
+}
+
+/// An empty process block with room for `count` processes, opened by "Idle"
+/// (pid 0) as the system's own block is; CloseProcessBlock ends it with
+/// "_Total" (pid 0).
+PerfDataWriter OpenProcessBlock(std::size_t count);
+void CloseProcessBlock(PerfDataWriter* block);
 
 /// Reads at most `limit` bytes of `path` (relative to directory `dirFd`)
 /// into `*out`. Returns 0, or the errno that stopped it; `*out` then holds

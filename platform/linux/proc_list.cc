@@ -12,8 +12,6 @@
 namespace zw::posix {
 namespace {
 
-// Room reserved per instance name, as the full listing reserves it.
-constexpr std::size_t kRoomyNameLength = 31;
 // PF_WQ_WORKER: a kernel worker thread, whose name in /proc carries the work
 // it is doing at the moment it is read, changed without an event.
 constexpr std::uint32_t kWorkqueueWorkerFlag = 0x00000020;
@@ -119,13 +117,12 @@ void ProcessListing::Add(std::uint32_t pid, const ProcStat& stat, std::u16string
 void ProcessListing::Write(PerfDataWriter* block, std::vector<ProcFacts>* facts) const {
   facts->clear();
   facts->reserve(kept_.size());
-  *block = PerfDataWriter(PerfDataWriter::BlockSize(kept_.size() + 2, kRoomyNameLength));
-  block->Add(0, u"Idle");
+  *block = OpenProcessBlock(kept_.size());
   for (const auto& [pid, kept] : kept_) {
     block->Add(pid, kept.name);
     facts->push_back(kept.facts);
   }
-  block->Add(0, u"_Total");
+  CloseProcessBlock(block);
 }
 
 }  // namespace zw::posix

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/linux/proc_events.h"
 #include "platform/linux/proc_files.h"
 

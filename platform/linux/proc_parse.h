@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "base/time_types.h"
 
 namespace zw::posix {
 

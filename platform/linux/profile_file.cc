@@ -16,10 +16,6 @@
 namespace zw::posix {
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 std::vector<std::string> ListDirectoryAt(int dirFd, const char* directory) {
@@ -73,16 +69,6 @@ int OpenProfile(const std::string& path) {
   return OpenProfileAt(AT_FDCWD, directory, base);
 }
 
-std::int64_t Ns(const timespec& time) {
-  return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
-}
-
-std::int64_t RealtimeNs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return Ns(now);
-}
-
 // The content of the open profile `fd`, and in `*info` its stamps as they
 // were before the read. nullopt when it is no regular file, cannot be read
 // or exceeds `limit` bytes.
@@ -115,16 +101,6 @@ int OpenProfileFile(const char* fileName) {
     return -1;
   }
   return OpenProfile(fileName);
-}
-
-std::optional<std::string> ReadProfileFile(const char* fileName, std::size_t limit) {
-  if (fileName == nullptr || *fileName == '\0') return std::nullopt;
-  const int fd = OpenProfile(fileName);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  std::optional<std::string> content = ReadOpenProfile(fd, limit, &info);
-  ::close(fd);
-  return content;
 }
 
 FileStamp StampOf(const struct stat& info) {
@@ -184,7 +160,7 @@ const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) 
   struct stat info {};
   const bool same = index_ && name_ == fileName;
   if (::fstat(fd, &info) == 0 && same && StampOf(info) == stamp_ &&
-      !MayChangeUnseen(stamp_, RealtimeNs())) {
+      !MayChangeUnseen(stamp_, ClockNs(CLOCK_REALTIME))) {
     ::close(fd);
     return index_.get();
   }

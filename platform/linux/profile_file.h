@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 
 namespace zw::posix {
 
@@ -30,12 +30,6 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
 /// no file has exactly that name. The descriptor, or -1 with errno set
 /// (ENOENT when neither exists).
 int OpenProfileFile(const char* fileName);
-
-/// Content of profile file `fileName`, or of its case-insensitive namesake in
-/// the same directory when no file has exactly that name. nullopt when
-/// neither can be read or the file exceeds `limit` bytes.
-std::optional<std::string> ReadProfileFile(const char* fileName,
-                                           std::size_t limit = kProfileFileLimit);
 
 /// What tells one version of a file from another.
 struct FileStamp {
@@ -82,7 +76,7 @@ class ProfileCache {
   /// How often a file was parsed.
   std::uint64_t Parses() const { return parses_; }
 
-  /// The parsed content of `fileName` (found as ReadProfileFile finds it),
+  /// The parsed content of `fileName` (found as OpenProfileFile finds it),
   /// or nullptr when it cannot be read. Valid until the next call.
   const ProfileIndex* Load(const char* fileName, std::size_t limit = kProfileFileLimit);
 

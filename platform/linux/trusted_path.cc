@@ -78,6 +78,23 @@ std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid) 
   return findings.empty() ? std::string() : findings.front();
 }
 
+// Puts the names of the target of link `link` in front of `names`; an
+// absolute target sets `current` back to the root, which is already judged.
+bool FollowLink(const std::string& link, std::string* current, std::deque<std::string>* names,
+                int* error) {
+  char target[PATH_MAX];
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
+    *error = length < 0 ? errno : ENAMETOOLONG;
+    return false;
+  }
+  const std::string_view text(target, static_cast<std::size_t>(length));
+  // assign(): GCC 12 at -O3 takes `= "/"` here for an overlapping copy.
+  if (text.starts_with('/')) current->assign(1, '/');
+  PushNames(text, names);
+  return true;
+}
+
 bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, int* error) {
   facts->clear();
   if (!path.starts_with('/')) {
@@ -108,17 +125,7 @@ bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, in
       *error = ELOOP;
       return false;
     }
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(next.c_str(), target, sizeof target);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
-      *error = length < 0 ? errno : ENAMETOOLONG;
-      return false;
-    }
-    const std::string_view text(target, static_cast<std::size_t>(length));
-    // An absolute target starts again from the root, which is already judged.
-    // assign(): GCC 12 at -O3 takes `= "/"` here for an overlapping copy.
-    if (text.starts_with('/')) current.assign(1, '/');
-    PushNames(text, &names);
+    if (!FollowLink(next, &current, &names, error)) return false;
   }
   return true;
 }

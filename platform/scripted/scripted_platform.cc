@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "base/file_time.h"
-#include "platform/common/file_trust.h"
-#include "platform/common/perf_data_builder.h"
-#include "platform/common/profile_reader.h"
-#include "platform/common/utf16.h"
+#include "platform/backend_helpers/file_trust.h"
+#include "platform/backend_helpers/perf_data_builder.h"
+#include "platform/backend_helpers/utf16.h"
+#include "platform/list_format/profile_reader.h"
 
 namespace zw {
 

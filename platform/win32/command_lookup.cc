@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/ascii.h"
-#include "platform/common/file_trust.h"
+#include "platform/backend_helpers/file_trust.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/linux/proc_parse.h"
 #include "tools/kill/end_process.h"
 

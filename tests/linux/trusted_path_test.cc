@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/linux/linux_fixture.h"
+
 namespace zw::posix {
 namespace {
 
@@ -39,9 +41,8 @@ TEST(JudgeTrustTest, OnlyRootOrTheUserCanHavePutTheProgramThere) {
 
 // A link is judged by where it lies as well as by where it leads.
 TEST(JudgeTrustTest, FollowsLinksAndJudgesWhereTheyLie) {
-  char pattern[] = "/tmp/zw-trust-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern, open = dir / "open", program = dir / "kill";
+  const zw::testing::TempDir temp;
+  const std::filesystem::path dir = temp.path(), open = dir / "open", program = dir / "kill";
   std::filesystem::copy_file("/bin/true", program);
   std::filesystem::create_directory(open);
   ASSERT_EQ(chmod(open.c_str(), 0777), 0);
@@ -50,7 +51,6 @@ TEST(JudgeTrustTest, FollowsLinksAndJudgesWhereTheyLie) {
   EXPECT_EQ(DistrustOf(program.string(), geteuid()), "");
   EXPECT_EQ(DistrustOf((dir / "link").string(), geteuid()),
             open.string() + " is writable by group or others");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/linux/proc_parse.h"
 
 namespace zw::kill {

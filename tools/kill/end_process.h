@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
 #include "tools/kill/kill_exit.h"
 
 namespace zw::kill {

@@ -3,7 +3,7 @@
 #include <limits>
 #include <optional>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 
 namespace zw {
 namespace {

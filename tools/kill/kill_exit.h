@@ -16,24 +16,4 @@ enum class KillExit : int {
 /// The process's exit code for `exit`.
 constexpr int ExitCodeOf(KillExit exit) { return static_cast<int>(exit); }
 
-/// A few words on what exit code `code` of kill means, for a trace line.
-constexpr const char* DescribeKillExit(int code) {
-  switch (code) {
-    case static_cast<int>(KillExit::kEnded):
-      return "ended";
-    case static_cast<int>(KillExit::kNotEnded):
-      return "could not be ended";
-    case static_cast<int>(KillExit::kUsage):
-      return "command line refused";
-    case static_cast<int>(KillExit::kNoSuchProcess):
-      return "no such process";
-    case static_cast<int>(KillExit::kIdentityDiffers):
-      return "identifier now names another process";
-    case static_cast<int>(KillExit::kNeverTarget):
-      return "refused: must never be ended";
-    default:
-      return "unknown exit code";
-  }
-}
-
 }  // namespace zw::kill

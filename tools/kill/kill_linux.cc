@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
 #include "tools/kill/end_process.h"

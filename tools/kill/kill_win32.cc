@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/win32_errors.h"
 #include "tools/kill/ask_win32.h"
 #include "tools/kill/kill_args.h"

@@ -1,4 +1,4 @@
-#include "platform/common/utf16.h"
+#include "platform/backend_helpers/utf16.h"
 
 #include <cstdint>
 #include <cstring>

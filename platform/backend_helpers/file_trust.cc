@@ -1,4 +1,4 @@
-#include "platform/common/file_trust.h"
+#include "platform/backend_helpers/file_trust.h"
 
 #include <map>
 

@@ -1,4 +1,4 @@
-#include "platform/common/perf_data_builder.h"
+#include "platform/backend_helpers/perf_data_builder.h"
 
 #include "platform/perf_layout.h"
 

@@ -1,4 +1,4 @@
-#include "platform/common/target_identity.h"
+#include "platform/kill_protocol/target_identity.h"
 
 #include <charconv>
 #include <limits>

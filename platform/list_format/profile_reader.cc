@@ -1,4 +1,4 @@
-#include "platform/common/profile_reader.h"
+#include "platform/list_format/profile_reader.h"
 
 #include <algorithm>
 

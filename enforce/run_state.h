@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
+#include "inventory/process_record.h"
 #include "platform/platform.h"
 #include "report/metrics.h"
 #include "state/output.h"
-#include "state/process_record.h"
 #include "state/terminations.h"
 
 namespace zw {
