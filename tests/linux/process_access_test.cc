@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/linux/linux_fixture.h"
@@ -114,6 +116,9 @@ TEST_F(LinuxPlatformTest, ProcessesOfTheLatestSnapshotOpenFromWhatItRead) {
   EXPECT_EQ(platform_->OpenProcess(kProcessQueryInformation, false, pid), Handle::kNull);
   EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorInvalidParameter));
 
+  // Start times count in clock ticks: a process started within the same
+  // tick has the same creation time, so the next one waits two ticks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000 / ::sysconf(_SC_CLK_TCK)));
   Child late(program, {program, "30"});
   EXPECT_GT(CreationOf(*platform_, late.pid()), fromSnapshot);
 }
