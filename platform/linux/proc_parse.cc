@@ -163,46 +163,48 @@ std::string_view InstanceName(std::string_view comm, std::string_view cmdline) {
   return CutInstanceName(StripExtension(ProgramName(comm, cmdline)));
 }
 
-std::optional<bool> EffectiveCapKill(std::string_view status) {
-  constexpr std::string_view kKey = "CapEff:";
-  constexpr std::uint64_t kCapKillBit = std::uint64_t{1} << 5;
-  std::size_t at = 0;
-  while (at < status.size()) {
-    std::size_t end = status.find('\n', at);
-    if (end == std::string_view::npos) end = status.size();
-    std::string_view line = status.substr(at, end - at);
-    at = end + 1;
-    if (!line.starts_with(kKey)) continue;
-    line.remove_prefix(kKey.size());
-    while (!line.empty() && (line[0] == '\t' || line[0] == ' ')) {
-      line.remove_prefix(1);
-    }
-    std::uint64_t mask = 0;
-    const char* last = line.data() + line.size();
-    const auto [ptr, ec] = std::from_chars(line.data(), last, mask, 16);
-    if (line.empty() || ec != std::errc() || ptr != last) return std::nullopt;
-    return (mask & kCapKillBit) != 0;
-  }
-  return std::nullopt;
-}
+namespace {
 
-std::optional<std::uint32_t> StatusTgid(std::string_view status) {
-  constexpr std::string_view kKey = "Tgid:";
+// The value of the /proc/PID/status line that starts with `key`, its
+// leading blanks and tabs removed; nullopt when there is no such line.
+std::optional<std::string_view> StatusField(std::string_view status, std::string_view key) {
   for (std::size_t at = 0; at < status.size();) {
     std::size_t end = status.find('\n', at);
     if (end == std::string_view::npos) end = status.size();
     std::string_view line = status.substr(at, end - at);
     at = end + 1;
-    if (!line.starts_with(kKey)) continue;
-    line.remove_prefix(kKey.size());
+    if (!line.starts_with(key)) continue;
+    line.remove_prefix(key.size());
     while (!line.empty() && (line[0] == '\t' || line[0] == ' ')) line.remove_prefix(1);
-    std::uint32_t tgid = 0;
-    const char* last = line.data() + line.size();
-    const auto [ptr, ec] = std::from_chars(line.data(), last, tgid);
-    if (line.empty() || ec != std::errc() || ptr != last) return std::nullopt;
-    return tgid;
+    return line;
   }
   return std::nullopt;
+}
+
+// `text` as a whole number in `base`; nullopt for anything else.
+template <typename T>
+std::optional<T> WholeNumber(std::string_view text, int base) {
+  T value = 0;
+  const char* last = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), last, value, base);
+  if (text.empty() || ec != std::errc() || ptr != last) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<bool> EffectiveCapKill(std::string_view status) {
+  constexpr std::uint64_t kCapKillBit = std::uint64_t{1} << 5;
+  const std::optional<std::string_view> field = StatusField(status, "CapEff:");
+  const std::optional<std::uint64_t> mask =
+      field ? WholeNumber<std::uint64_t>(*field, 16) : std::nullopt;
+  if (!mask) return std::nullopt;
+  return (*mask & kCapKillBit) != 0;
+}
+
+std::optional<std::uint32_t> StatusTgid(std::string_view status) {
+  const std::optional<std::string_view> field = StatusField(status, "Tgid:");
+  return field ? WholeNumber<std::uint32_t>(*field, 10) : std::nullopt;
 }
 
 FileTime TicksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {
