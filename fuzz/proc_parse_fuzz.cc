@@ -1,6 +1,7 @@
 // The /proc parsers. The input is what one process publishes: the text up to
 // the first NUL stands for /proc/PID/stat (and, tried as such, for status and
 // for a directory name), the bytes after it for /proc/PID/cmdline.
+#include <string>
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
