@@ -1,5 +1,7 @@
 #include "tools/kill/kill_args.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 
@@ -207,6 +209,14 @@ std::optional<std::uint64_t> ExpectedStart(std::uint32_t pid, const char* value,
     return std::nullopt;
   }
   return target->start;
+}
+
+bool TargetFromEnvironment(std::uint32_t pid, std::optional<std::uint64_t>* expected) {
+  std::string error;
+  *expected = ExpectedStart(pid, std::getenv(kTargetVariable), &error);
+  if (error.empty()) return true;
+  std::fprintf(stderr, "kill: %s\n", error.c_str());
+  return false;
 }
 
 }  // namespace zw

@@ -53,4 +53,9 @@ KillRequest ParseKillArguments(std::span<const std::string_view> arguments);
 std::optional<std::uint64_t> ExpectedStart(std::uint32_t pid, const char* value,
                                            std::string* error);
 
+/// ExpectedStart for kTargetVariable as this process's environment holds
+/// it, into `*expected`. false, after one line on standard error, when it
+/// is set but unusable: then nothing may be signalled.
+bool TargetFromEnvironment(std::uint32_t pid, std::optional<std::uint64_t>* expected);
+
 }  // namespace zw

@@ -114,13 +114,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kill: %s\n", request.error.c_str());
     return ExitCodeOf(KillExit::kUsage);
   }
-  std::string error;
-  const std::optional<std::uint64_t> expected =
-      zw::ExpectedStart(request.pid, std::getenv(zw::kTargetVariable), &error);
-  if (!error.empty()) {
-    std::fprintf(stderr, "kill: %s\n", error.c_str());
-    return ExitCodeOf(KillExit::kUsage);
-  }
+  std::optional<std::uint64_t> expected;
+  if (!zw::TargetFromEnvironment(request.pid, &expected)) return ExitCodeOf(KillExit::kUsage);
   SystemControl control;
   const zw::kill::EndResult result =
       zw::kill::EndProcess(control, request.pid, request.graceSeconds, expected);
