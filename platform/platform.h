@@ -7,6 +7,7 @@
 // values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,8 +59,6 @@ inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
 /// The exit code GetExitCodeProcess reports while a process still runs.
 inline constexpr std::uint32_t kStillActive = 259;
-
-inline constexpr std::uint32_t kGenericRead = 0x80000000;
 
 /// Whom an access entry of a security descriptor speaks of, as far as the
 /// trust in a file goes: the system's own accounts (TrustedInstaller among
@@ -136,17 +135,15 @@ class Platform {
                                                  const char* defaultValue, char* buffer,
                                                  std::uint32_t size, const char* fileName) = 0;
 
-  /// Opens the file `fileName` for reading (`desiredAccess` kGenericRead),
-  /// existing files only. Where names differ in letter case, a file whose
-  /// name differs from `fileName` only in ASCII case is opened when none has
-  /// exactly that name, as GetPrivateProfileStringA finds it. Only ordinary
-  /// files open. kNull on failure, with kErrorFileNotFound or
-  /// kErrorPathNotFound when there is no such file.
-  virtual Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) = 0;
-
-  /// Reads up to `size` bytes of `file` into `buffer` and sets `*read` to the
-  /// count; 0 at the end of the file. false on failure.
-  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
+  /// The bytes of the ordinary file `path` into `*contents`. Where names
+  /// differ in letter case, a file whose name differs from `path` only in
+  /// ASCII case is read when none has exactly that name, as
+  /// GetPrivateProfileStringA finds it. Returns kErrorSuccess, or the Win32
+  /// error: kErrorFileNotFound or kErrorPathNotFound when there is no such
+  /// file, kErrorAccessDenied for a directory or device in its place, and
+  /// kErrorNotEnoughMemory when it holds more than `limit` bytes.
+  virtual std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
+                                      std::string* contents) = 0;
 
   /// The DACL of the file or directory `objectName` (found as CreateFileA
   /// finds a file). A backend whose files carry mode bits rather than a

@@ -23,21 +23,9 @@ void Count(MetricsRecord& record, std::string_view name, TerminationResult resul
 
 // The whole file, or nothing when it cannot be read or is too large.
 std::string ReadCarried(Platform& platform, const std::string& path) {
-  const Handle file = platform.CreateFileA(path.c_str(), kGenericRead);
-  if (file == Handle::kNull) return {};
   std::string text;
-  char buffer[4096];
-  std::uint32_t read = 0;
-  bool ok = true;
-  while ((ok = platform.ReadFile(file, buffer, sizeof buffer, &read)) && read > 0) {
-    text.append(buffer, read);
-    if (text.size() > kMaxCarriedBytes) {
-      ok = false;
-      break;
-    }
-  }
-  platform.CloseHandle(file);
-  return ok ? text : std::string();
+  if (platform.ReadWholeFile(path.c_str(), kMaxCarriedBytes, &text) != kErrorSuccess) return {};
+  return text;
 }
 
 void WriteMetrics(RunState& state) {

@@ -1,19 +1,11 @@
 #include "run/list_check.h"
 
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <map>
-
-#include "base/ascii.h"
 #include "platform/list_format/profile_reader.h"
 #include "run/entry_findings.h"
 #include "run/run.h"
 
 namespace zw {
 namespace {
-
-constexpr std::uint32_t kReadChunk = 64 * 1024;
 
 // The directory part of `path`; the root keeps its separator.
 std::string DirectoryOf(const std::string& path, char separator) {
@@ -95,15 +87,14 @@ std::vector<std::string> TrustFindings(Platform& platform, const std::string& pa
   return findings;
 }
 
-// For a run: the line for a list that cannot be opened. False when it can.
+// For a run: the line for a list that cannot be read. False when it can,
+// and when it is only too large to check whole: the run reads it as the
+// system reads any profile.
 bool NoteUnopenedList(RunState& state, const std::string& path) {
   Platform& platform = state.platform;
-  const Handle file = platform.CreateFileA(path.c_str(), kGenericRead);
-  if (file != Handle::kNull) {
-    platform.CloseHandle(file);
-    return false;
-  }
-  const std::uint32_t error = platform.GetLastError();
+  std::string text;
+  const std::uint32_t error = platform.ReadWholeFile(path.c_str(), kListSizeLimit, &text);
+  if (error == kErrorSuccess || error == kErrorNotEnoughMemory) return false;
   if (IsNotFound(error)) {
     Print(state.errors, "zeitwache: no watch list %s in %s; nothing is watched\n", kWatchListName,
           DirectoryOf(path, platform.PathSeparator()).c_str());
@@ -118,29 +109,9 @@ bool NoteUnopenedList(RunState& state, const std::string& path) {
 
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
                                         std::uint32_t* error) {
-  const Handle file = platform.CreateFileA(path.c_str(), kGenericRead);
-  if (file == Handle::kNull) {
-    *error = platform.GetLastError();
-    return std::nullopt;
-  }
   std::string content;
-  std::vector<char> chunk(kReadChunk);
-  for (;;) {
-    std::uint32_t read = 0;
-    if (!platform.ReadFile(file, chunk.data(), kReadChunk, &read)) {
-      *error = platform.GetLastError();
-      platform.CloseHandle(file);
-      return std::nullopt;
-    }
-    if (read == 0) break;
-    content.append(chunk.data(), std::min<std::size_t>(read, kReadChunk));
-    if (content.size() > kListSizeLimit) {
-      *error = kErrorNotEnoughMemory;
-      platform.CloseHandle(file);
-      return std::nullopt;
-    }
-  }
-  platform.CloseHandle(file);
+  *error = platform.ReadWholeFile(path.c_str(), kListSizeLimit, &content);
+  if (*error != kErrorSuccess) return std::nullopt;
   return content;
 }
 

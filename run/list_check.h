@@ -24,9 +24,9 @@ inline constexpr int kExitCheckNoList = 2;
 /// A larger list is treated as unreadable, as the Linux reader treats it.
 inline constexpr std::size_t kListSizeLimit = 16 * 1024 * 1024;
 
-/// The bytes of the file at `path`, read through CreateFileA and ReadFile.
-/// nullopt with the Win32 error in `*error` when it cannot be opened or
-/// read, or exceeds kListSizeLimit (then kErrorNotEnoughMemory).
+/// The bytes of the file at `path`. nullopt with the Win32 error in
+/// `*error` when it cannot be read, or exceeds kListSizeLimit (then
+/// kErrorNotEnoughMemory).
 std::optional<std::string> ReadListFile(Platform& platform, const std::string& path,
                                         std::uint32_t* error);
 

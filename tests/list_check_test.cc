@@ -36,7 +36,7 @@ std::vector<ScriptedProcess> SurveyedProcesses() {
 TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
   const struct {
     std::optional<std::string> list;  // nullopt: no file
-    std::uint32_t openError;          // CreateFileA fails with it
+    std::uint32_t openError;          // ReadWholeFile fails with it
     bool privileged;
     std::map<std::string, SecurityInfo> security;
     int exitCode;
@@ -168,7 +168,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
     for (const bool check : {true, false}) {
       ScriptedRun run;
       if (c.list) run.WatchList(*c.list);
-      if (c.openError != 0) run.platform.failures[ScriptedOp::kCreateFile] = c.openError;
+      if (c.openError != 0) run.platform.failures[ScriptedOp::kReadWholeFile] = c.openError;
       if (!c.privileged) run.platform.failures[ScriptedOp::kAdjustTokenPrivileges] = 1300;
       run.platform.security = c.security;
       run.platform.snapshots = {{c.processes, {}}};

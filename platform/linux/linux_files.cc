@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/proc_files.h"
 #include "platform/linux/trusted_path.h"
 #include "platform/list_format/profile_reader.h"
 
@@ -45,36 +46,20 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
   return ReadProfileString(profiles_.Load(fileName), section, key, defaultValue, buffer, size);
 }
 
-Handle LinuxPlatform::CreateFileA(const char* fileName, std::uint32_t) {
-  const int fd = profiles_.Open(fileName);
-  if (fd < 0) {
-    Fail(posix::ErrnoToWin32(errno));
-    return Handle::kNull;
-  }
+std::uint32_t LinuxPlatform::ReadWholeFile(const char* path, std::size_t limit,
+                                           std::string* contents) {
+  contents->clear();
+  const int fd = profiles_.Open(path);
+  if (fd < 0) return posix::ErrnoToWin32(errno);
   // Only an ordinary file is a file here: a directory or a device in the
   // list's place cannot be read as one.
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    Fail(kErrorAccessDenied);
-    return Handle::kNull;
-  }
-  HandleEntry entry;
-  entry.kind = HandleKind::kFile;
-  entry.fd = fd;
-  return AddHandle(entry);
-}
-
-bool LinuxPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
-  const HandleEntry* entry = FindHandle(file);
-  if (entry == nullptr || entry->kind != HandleKind::kFile) return Fail(kErrorInvalidHandle);
-  ssize_t count;
-  do {
-    count = ::read(entry->fd, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) return Fail(posix::ErrnoToWin32(errno));
-  *read = static_cast<std::uint32_t>(count);
-  return true;
+  int error = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EACCES;
+  // One byte more than the limit tells a file that is too large.
+  if (error == 0) error = posix::ReadAll(fd, limit + 1, contents);
+  ::close(fd);
+  if (error != 0) return posix::ErrnoToWin32(error);
+  return contents->size() > limit ? kErrorNotEnoughMemory : kErrorSuccess;
 }
 
 // Mode bits and owner as a DACL: the group's write bit grants write to a

@@ -51,12 +51,7 @@ LinuxPlatform::LinuxPlatform()
 
 // Children still running are left alone; once this process is gone they
 // belong to whoever reaps orphans.
-LinuxPlatform::~LinuxPlatform() {
-  ReapCommands();
-  for (const auto& [value, entry] : handles_) {
-    if (entry.fd >= 0) ::close(entry.fd);
-  }
-}
+LinuxPlatform::~LinuxPlatform() { ReapCommands(); }
 
 void LinuxPlatform::Sleep(std::uint32_t milliseconds) {
   if (milliseconds == 0) {

@@ -40,8 +40,7 @@ class LinuxPlatform : public Platform {
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
-  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override;
-  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  std::uint32_t ReadWholeFile(const char* path, std::size_t limit, std::string* contents) override;
   std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
@@ -93,15 +92,13 @@ class LinuxPlatform : public Platform {
     // pid 1 or a kernel thread: IsProcessCritical.
     bool critical = false;
   };
-  enum class HandleKind { kProcess, kThread, kToken, kFile };
+  enum class HandleKind { kProcess, kThread, kToken };
   struct HandleEntry {
     HandleKind kind = HandleKind::kProcess;
     ProcessIdentity process;
     // The command this process handle was returned for by CreateProcessA;
     // 0 for any other handle.
     int command = 0;
-    // An open file's descriptor; -1 for every other kind.
-    int fd = -1;
   };
   // A command started by CreateProcessA, kept until it has been reaped and
   // its process handle closed.

@@ -1,8 +1,6 @@
 // What Linux answers in Win32's own terms only: the last error, the handle
 // table, the access token and its privilege, the performance-data registry
 // value, string conversion and the (absent) windows.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -159,7 +157,6 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
   if (handle == kCurrentProcess) return true;
   const HandleEntry* entry = FindHandle(handle);
   if (entry == nullptr) return Fail(kErrorInvalidHandle);
-  if (entry->fd >= 0) ::close(entry->fd);
   if (const auto command = commands_.find(entry->command); command != commands_.end()) {
     command->second.handleOpen = false;
   }

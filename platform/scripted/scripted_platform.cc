@@ -80,37 +80,6 @@ std::uint32_t ScriptedPlatform::GetPrivateProfileStringA(const char* section, co
   return ReadProfileString(text, section, key, defaultValue, buffer, size);
 }
 
-Handle ScriptedPlatform::CreateFileA(const char* fileName, std::uint32_t) {
-  ++fileOpens;
-  if (Fails(ScriptedOp::kCreateFile)) return Handle::kNull;
-  if (files.count(fileName) == 0) {
-    lastError_ = kErrorFileNotFound;
-    return Handle::kNull;
-  }
-  fileHandles_[nextHandle_] = {fileName, 0};
-  ++openHandles;
-  return static_cast<Handle>(nextHandle_++);
-}
-
-bool ScriptedPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size,
-                                std::uint32_t* read) {
-  const auto it = fileHandles_.find(static_cast<std::uintptr_t>(file));
-  if (it == fileHandles_.end()) {
-    lastError_ = kErrorInvalidHandle;
-    return false;
-  }
-  if (Fails(ScriptedOp::kReadFile)) return false;
-  // The file as it is now: the script may change it between reads.
-  const std::string& content = files[it->second.first];
-  std::size_t& position = it->second.second;
-  const std::size_t count =
-      std::min<std::size_t>(size, content.size() - std::min(position, content.size()));
-  std::memcpy(buffer, content.data() + std::min(position, content.size()), count);
-  position += count;
-  *read = static_cast<std::uint32_t>(count);
-  return true;
-}
-
 std::uint32_t ScriptedPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
   ++securityReads;
   if (Fails(ScriptedOp::kGetNamedSecurityInfo)) return lastError_;
@@ -213,7 +182,6 @@ bool ScriptedPlatform::FileTimeToSystemTime(FileTime fileTime, SystemTime* syste
 bool ScriptedPlatform::CloseHandle(Handle handle) {
   if (processHandles_.erase(static_cast<std::uintptr_t>(handle)) == 1) --openHandles;
   commandEnds_.erase(static_cast<std::uintptr_t>(handle));
-  if (fileHandles_.erase(static_cast<std::uintptr_t>(handle)) == 1) --openHandles;
   return true;
 }
 

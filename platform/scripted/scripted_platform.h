@@ -59,8 +59,7 @@ enum class ScriptedOp {
   kCreateProcess,
   kGetWindowThreadProcessId,
   kGetExitCodeProcess,
-  kCreateFile,
-  kReadFile,
+  kReadWholeFile,
   kGetNamedSecurityInfo,
   kJudgeFileTrust,
   kReplaceFileContents,
@@ -118,8 +117,8 @@ class ScriptedPlatform final : public Platform {
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
   int profileReads = 0;
-  /// Files opened and security descriptors read.
-  int fileOpens = 0;
+  /// Files read whole, and security descriptors read.
+  int fileReads = 0;
   int securityReads = 0;
   int perfQueries = 0;
   int fileReplacements = 0;
@@ -138,8 +137,18 @@ class ScriptedPlatform final : public Platform {
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
-  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override;
-  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  /// From `files`, by exact path; counted in `fileReads`.
+  std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
+                              std::string* contents) override {
+    ++fileReads;
+    contents->clear();
+    if (Fails(ScriptedOp::kReadWholeFile)) return lastError_;
+    const auto it = files.find(path);
+    if (it == files.end()) return kErrorFileNotFound;
+    if (it->second.size() > limit) return kErrorNotEnoughMemory;
+    *contents = it->second;
+    return kErrorSuccess;
+  }
   std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
@@ -196,8 +205,6 @@ class ScriptedPlatform final : public Platform {
   std::map<std::uintptr_t, std::uint32_t> processHandles_;  // handle -> pid
   std::map<std::uintptr_t, std::int64_t> commandEnds_;      // handle -> nowMs it ends
   std::vector<std::uint32_t> killed_;
-  // Open files: handle -> the file's path and the read position.
-  std::map<std::uintptr_t, std::pair<std::string, std::size_t>> fileHandles_;
 };
 
 }  // namespace zw

@@ -84,25 +84,28 @@ class Win32Platform : public Platform {
     return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
   }
 
-  Handle CreateFileA(const char* fileName, std::uint32_t desiredAccess) override {
-    // Others may go on writing and renaming the file while it is read.
-    const HANDLE file = ::CreateFileA(fileName, desiredAccess,
+  // Others may go on writing and renaming the file while it is read.
+  std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
+                              std::string* contents) override {
+    contents->clear();
+    const HANDLE file = ::CreateFileA(path, GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Handle::kNull;
-    if (::GetFileType(file) != FILE_TYPE_DISK) {
-      ::CloseHandle(file);
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      return Handle::kNull;
+    if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+    DWORD error = ::GetFileType(file) == FILE_TYPE_DISK ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    constexpr DWORD kChunk = 64 * 1024;
+    // One chunk past the limit tells a file that is too large.
+    while (error == ERROR_SUCCESS && contents->size() <= limit) {
+      const std::size_t at = contents->size();
+      contents->resize(at + kChunk);
+      DWORD read = 0;
+      if (!::ReadFile(file, contents->data() + at, kChunk, &read, nullptr)) error = ::GetLastError();
+      contents->resize(at + read);
+      if (read == 0) break;
     }
-    return FromWin32(file);
-  }
-
-  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
-    DWORD count = 0;
-    const bool ok = ::ReadFile(ToWin32(file), buffer, size, &count, nullptr) != FALSE;
-    *read = count;
-    return ok;
+    ::CloseHandle(file);
+    if (error != ERROR_SUCCESS) return error;
+    return contents->size() > limit ? kErrorNotEnoughMemory : kErrorSuccess;
   }
 
   std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override {

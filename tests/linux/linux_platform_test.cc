@@ -160,16 +160,14 @@ TEST_F(LinuxPlatformTest, WatchListIsFoundInAnyLetterCase) {
 // the list; mode bits and a foreign owner read as DACL entries.
 TEST_F(LinuxPlatformTest, ListFileIsReadAndItsWritersAreTold) {
   const fs::path asked = dir_.path() / "ZEITWACHE.INI";
-  EXPECT_EQ(platform_->CreateFileA(asked.c_str(), kGenericRead), Handle::kNull);
-  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorFileNotFound));
+  std::string text;
+  EXPECT_EQ(platform_->ReadWholeFile(asked.c_str(), 16, &text),
+            static_cast<std::uint32_t>(kErrorFileNotFound));
   WriteFile(dir_.path() / "zeitwache.ini", "[PGM]\n");
-  const Handle file = platform_->CreateFileA(asked.c_str(), kGenericRead);
-  char buffer[16];
-  std::uint32_t read = 99;
-  EXPECT_TRUE(platform_->ReadFile(file, buffer, sizeof buffer, &read));
-  EXPECT_EQ(std::string(buffer, read), "[PGM]\n");
-  EXPECT_TRUE(platform_->ReadFile(file, buffer, sizeof buffer, &read) && read == 0);
-  EXPECT_TRUE(platform_->CloseHandle(file));
+  EXPECT_EQ(platform_->ReadWholeFile(asked.c_str(), 16, &text), 0u);
+  EXPECT_EQ(text, "[PGM]\n");
+  EXPECT_EQ(platform_->ReadWholeFile(asked.c_str(), 5, &text),
+            static_cast<std::uint32_t>(kErrorNotEnoughMemory));
 
   struct Case {
     mode_t mode;
@@ -194,8 +192,8 @@ TEST_F(LinuxPlatformTest, ListFileIsReadAndItsWritersAreTold) {
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0700), 0);
   fs::remove(dir_.path() / "zeitwache.ini");
   fs::create_directory(asked);
-  EXPECT_EQ(platform_->CreateFileA(asked.c_str(), kGenericRead), Handle::kNull);
-  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorAccessDenied));
+  EXPECT_EQ(platform_->ReadWholeFile(asked.c_str(), 16, &text),
+            static_cast<std::uint32_t>(kErrorAccessDenied));
 }
 
 bool Start(Platform& platform, std::string commandLine, ProcessInformation* info) {
