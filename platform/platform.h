@@ -60,57 +60,6 @@ inline constexpr std::uint16_t kSwShow = 5;
 /// The exit code GetExitCodeProcess reports while a process still runs.
 inline constexpr std::uint32_t kStillActive = 259;
 
-/// Whom an access entry of a security descriptor speaks of, as far as the
-/// trust in a file goes: the system's own accounts (TrustedInstaller among
-/// them) and the caller; the broad groups that take in other users; another
-/// account or group of the machine or its domain; and every other account
-/// or group, which is not judged.
-enum class Trustee {
-  kSystem,
-  kAdministrators,
-  kCurrentUser,
-  kEveryone,
-  kAuthenticatedUsers,
-  kUsers,
-  kGuests,
-  kOtherUser,
-  kUnclassified,
-};
-
-/// One allowing or denying entry of a DACL, in the order the DACL holds
-/// them. Entries that only pass on to children are left out.
-struct AccessEntry {
-  bool allow = true;
-  Trustee trustee = Trustee::kUnclassified;
-  std::uint32_t mask = 0;
-};
-
-/// The DACL of a file or directory. `hasDacl` false is a null DACL, which
-/// lets everybody do everything.
-struct SecurityInfo {
-  bool hasDacl = true;
-  std::vector<AccessEntry> dacl;
-};
-
-/// Access rights that let their holder change what a file holds, or which
-/// files a directory holds, or who may do so.
-inline constexpr std::uint32_t kFileWriteData = 0x0002;   // also FILE_ADD_FILE
-inline constexpr std::uint32_t kFileAppendData = 0x0004;  // also FILE_ADD_SUBDIRECTORY
-inline constexpr std::uint32_t kFileDeleteChild = 0x0040;
-inline constexpr std::uint32_t kDelete = 0x00010000;
-inline constexpr std::uint32_t kWriteDac = 0x00040000;
-inline constexpr std::uint32_t kWriteOwner = 0x00080000;
-inline constexpr std::uint32_t kGenericAll = 0x10000000;
-inline constexpr std::uint32_t kGenericWrite = 0x40000000;
-inline constexpr std::uint32_t kAnyWriteAccess = kFileWriteData | kFileAppendData |
-                                                 kFileDeleteChild | kDelete | kWriteDac |
-                                                 kWriteOwner | kGenericAll | kGenericWrite;
-/// Access rights that let their holder replace what a directory holds, or
-/// the directory itself: adding entries alone does not, as a name that is
-/// taken cannot be taken again.
-inline constexpr std::uint32_t kReplaceAccess =
-    kFileDeleteChild | kDelete | kWriteDac | kWriteOwner | kGenericAll;
-
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available
 /// from GetLastError() until the next failing call.
@@ -145,12 +94,11 @@ class Platform {
   virtual std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
                                       std::string* contents) = 0;
 
-  /// The DACL of the file or directory `objectName` (found as CreateFileA
-  /// finds a file). A backend whose files carry mode bits rather than a
-  /// DACL reports them as entries, and an owner other than the system or
-  /// the caller, who may change them at will, as a kOtherUser entry with
-  /// kWriteDac. Returns kErrorSuccess, or the Win32 error.
-  virtual std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) = 0;
+  /// Whether someone other than the system, the administrators and the
+  /// caller could change the file or directory `path` (found as
+  /// ReadWholeFile finds a file), or who may do so: on Linux its owner and
+  /// mode bits, on Windows its DACL. false on failure, `*writable` unchanged.
+  virtual bool WritableByOthers(const char* path, bool* writable) = 0;
 
   /// Pseudo handle of the calling process; never fails.
   virtual Handle GetCurrentProcess() = 0;
@@ -252,8 +200,8 @@ class Platform {
   virtual void HoldTermination(bool hold) = 0;
 
   /// Why someone other than the system, the administrators and the caller
-  /// could change what the file `fileName` holds (found as CreateFileA finds
-  /// it): the file itself and every directory on its way from the root,
+  /// could change what the file `fileName` holds (found as ReadWholeFile
+  /// finds it): the file itself and every directory on its way from the root,
   /// links followed. One line per finding into `*findings`, empty when there
   /// is none. Returns kErrorSuccess, or the Win32 error when the path cannot
   /// be judged.

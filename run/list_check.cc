@@ -37,9 +37,8 @@ std::string Joined(const std::vector<std::string>& parts) {
 // from another folder because of it.
 std::optional<std::string> ProgramFolderFinding(Platform& platform) {
   const std::string folder = platform.ProgramDirectory();
-  SecurityInfo info;
-  if (folder.empty() || platform.GetNamedSecurityInfoA(folder.c_str(), &info) != kErrorSuccess ||
-      !WritableByOthers(info)) {
+  bool writable = false;
+  if (folder.empty() || !platform.WritableByOthers(folder.c_str(), &writable) || !writable) {
     return std::nullopt;
   }
   return folder + " ist fuer andere Benutzer schreibbar";

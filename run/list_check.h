@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "enforce/run_state.h"
-#include "platform/backend_helpers/file_trust.h"
 #include "run/list_text.h"
 #include "run/watch_list.h"
 

@@ -15,14 +15,6 @@ using testing::ScriptedRun;
 
 constexpr const char* kHead =
     "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n";
-const SecurityInfo kOpenToUsers{
-    true, {{false, Trustee::kGuests, kGenericAll}, {true, Trustee::kUsers, kFileDeleteChild}}};
-// As a drive's root is: anybody may add a folder, nobody may replace one.
-const SecurityInfo kAddOnly{true, {{true, Trustee::kAuthenticatedUsers, kFileAppendData}}};
-const SecurityInfo kOthersDenied{true,
-                                 {{false, Trustee::kEveryone, kFileWriteData},
-                                  {true, Trustee::kEveryone, kFileWriteData},
-                                  {true, Trustee::kUnclassified, kGenericAll}}};
 
 // Idle, the system's own two, the watchdog and one program of 10 s.
 std::vector<ScriptedProcess> SurveyedProcesses() {
@@ -38,7 +30,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
     std::optional<std::string> list;  // nullopt: no file
     std::uint32_t openError;          // ReadWholeFile fails with it
     bool privileged;
-    std::map<std::string, SecurityInfo> security;
+    std::set<std::string> writable;  // what others may change
     int exitCode;
     std::string report;  // after the head, or all of it when there is no list
     std::string note;    // what a run writes to standard error
@@ -48,7 +40,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
   } cases[] = {
       // clang-format off
       {"[PGM]\nPGM001=APP\nAKT001=60\nPGM002=*rep?\nAKT002=\"600\"\nAKT003=0\n", 0, true,
-       {{"C:\\WATCH", kOthersDenied}, {"C:\\", kAddOnly}}, 0,
+       {}, 0,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Eintrag 002: Muster *rep?, Grenze 600 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n", ""},
@@ -140,7 +132,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Befund: Zeile 1 enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen\n"
        "Anzahl Befunde 2\n", ""},
       {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true,
-       {{"C:\\", kOpenToUsers}, {kWatchListPath, SecurityInfo{false, {}}}}, 1,
+       {"C:\\", kWatchListPath}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: Liste abgelehnt: C:\\WATCH\\ZEITWACHE.INI is writable by other users\n"
@@ -150,12 +142,12 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "C:\\ is writable by other users; make it and every directory above it owned by "
        "root and writable by no one else\n", 2},
       // The program's folder, where kill lies, is judged by the check only.
-      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {{"C:\\ZW", kOpenToUsers}}, 1,
+      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, true, {"C:\\ZW"}, 1,
        "Eintrag 001: Name APP, Grenze 60 Sekunden\n  passt jetzt auf 0 Prozesse\n"
        "Beenden mit: C:\\ZEITWACHE\\kill.exe\n"
        "Befund: C:\\ZW ist fuer andere Benutzer schreibbar\nAnzahl Befunde 1\n", ""},
       // Without the privilege nobody's list is trusted more than the caller's.
-      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {{"C:\\WATCH", kOpenToUsers}}, 0,
+      {"[PGM]\nPGM001=APP\nAKT001=60\n", 0, false, {"C:\\WATCH"}, 0,
        "Listenpruefung: es wird nichts beendet\nAdjustTokenPrivileges failed with 1300\n"
        "Liste C:\\WATCH\\ZEITWACHE.INI\nEintrag 001: Name APP, Grenze 60 Sekunden\n"
        "  passt jetzt auf 0 Prozesse\nBeenden mit: C:\\ZEITWACHE\\kill.exe\nAnzahl Befunde 0\n",
@@ -170,7 +162,7 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
       if (c.list) run.WatchList(*c.list);
       if (c.openError != 0) run.platform.failures[ScriptedOp::kReadWholeFile] = c.openError;
       if (!c.privileged) run.platform.failures[ScriptedOp::kAdjustTokenPrivileges] = 1300;
-      run.platform.security = c.security;
+      run.platform.writableByOthers = c.writable;
       run.platform.snapshots = {{c.processes, {}}};
       if (c.kill)
         std::tie(run.platform.commandProgram, run.platform.commandProgramOwn) =

@@ -62,29 +62,21 @@ std::uint32_t LinuxPlatform::ReadWholeFile(const char* path, std::size_t limit,
   return contents->size() > limit ? kErrorNotEnoughMemory : kErrorSuccess;
 }
 
-// Mode bits and owner as a DACL: the group's write bit grants write to a
-// group of users, the others' bit to everyone, and an owner other than root
-// or the caller may change the bits at will. A sticky directory counts as
-// well: others still add files to it, and one whose name differs from the
-// list's only in case is found before the list, or is the list where there
-// is none.
-std::uint32_t LinuxPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
-  const int fd = profiles_.Open(objectName);
-  if (fd < 0) return posix::ErrnoToWin32(errno);
+// The owner may change the mode bits at will: one other than root or the
+// caller counts as much as the group's or the others' write bit. A sticky
+// directory counts as well: others still add files to it, and one whose
+// name differs from the list's only in case is found before the list, or is
+// the list where there is none.
+bool LinuxPlatform::WritableByOthers(const char* path, bool* writable) {
+  const int fd = profiles_.Open(path);
+  if (fd < 0) return Fail(posix::ErrnoToWin32(errno));
   struct stat status {};
-  const int result = ::fstat(fd, &status);
-  const int error = errno;
+  const int error = ::fstat(fd, &status) == 0 ? 0 : errno;
   ::close(fd);
-  if (result != 0) return posix::ErrnoToWin32(error);
-  constexpr std::uint32_t kWrite = kFileWriteData | kFileAppendData | kDelete;
-  info->hasDacl = true;
-  info->dacl.clear();
-  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
-    info->dacl.push_back({true, Trustee::kOtherUser, kWriteDac});
-  }
-  if (status.st_mode & S_IWGRP) info->dacl.push_back({true, Trustee::kUsers, kWrite});
-  if (status.st_mode & S_IWOTH) info->dacl.push_back({true, Trustee::kEveryone, kWrite});
-  return kErrorSuccess;
+  if (error != 0) return Fail(posix::ErrnoToWin32(error));
+  *writable = (status.st_uid != 0 && status.st_uid != ::geteuid()) ||
+              (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return true;
 }
 
 std::uint32_t LinuxPlatform::JudgeFileTrust(const char* fileName,

@@ -41,7 +41,7 @@ class LinuxPlatform : public Platform {
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
   std::uint32_t ReadWholeFile(const char* path, std::size_t limit, std::string* contents) override;
-  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
+  bool WritableByOthers(const char* path, bool* writable) override;
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
   bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "base/file_time.h"
-#include "platform/backend_helpers/file_trust.h"
 #include "platform/backend_helpers/perf_data_builder.h"
 #include "platform/backend_helpers/utf16.h"
 #include "platform/list_format/profile_reader.h"
@@ -78,14 +77,6 @@ std::uint32_t ScriptedPlatform::GetPrivateProfileStringA(const char* section, co
   std::optional<std::string_view> text;
   if (it != files.end()) text = it->second;
   return ReadProfileString(text, section, key, defaultValue, buffer, size);
-}
-
-std::uint32_t ScriptedPlatform::GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) {
-  ++securityReads;
-  if (Fails(ScriptedOp::kGetNamedSecurityInfo)) return lastError_;
-  const auto it = security.find(objectName);
-  *info = it == security.end() ? SecurityInfo{} : it->second;
-  return kErrorSuccess;
 }
 
 Handle ScriptedPlatform::GetCurrentProcess() { return static_cast<Handle>(~std::uintptr_t{0}); }
@@ -217,16 +208,24 @@ void ScriptedPlatform::HoldTermination(bool hold) {
   if (onHold) onHold(hold);
 }
 
+// As the Win32 backend words its findings, the file first.
 std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
                                                std::vector<std::string>* findings) {
+  findings->clear();
   if (Fails(ScriptedOp::kJudgeFileTrust)) return lastError_;
-  // As the Win32 backend judges.
-  return JudgeByDacls(
-      fileName, separator,
-      [this](const char* object, SecurityInfo* info) {
-        return GetNamedSecurityInfoA(object, info);
-      },
-      findings);
+  for (std::string object = fileName;;) {
+    if (writableByOthers.count(object) != 0) {
+      findings->push_back(object + " is writable by other users");
+    }
+    const std::size_t at = object.rfind(separator);
+    if (at == std::string::npos) break;
+    std::string up = object.substr(0, at);
+    // The root keeps its separator: "C:\" or "/".
+    if (up.empty() || up.back() == ':') up += separator;
+    if (up == object) break;
+    object = std::move(up);
+  }
+  return kErrorSuccess;
 }
 
 bool ScriptedPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {

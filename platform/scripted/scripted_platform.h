@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,6 @@ enum class ScriptedOp {
   kGetWindowThreadProcessId,
   kGetExitCodeProcess,
   kReadWholeFile,
-  kGetNamedSecurityInfo,
   kJudgeFileTrust,
   kReplaceFileContents,
 };
@@ -74,9 +74,9 @@ class ScriptedPlatform final : public Platform {
   std::string programDirectory = "C:\\ZW";
   /// Profile files by exact path.
   std::map<std::string, std::string> files;
-  /// DACLs by exact path; any other path has an empty one. JudgeFileTrust
-  /// reads those of the file and every directory above it.
-  std::map<std::string, SecurityInfo> security;
+  /// The files and directories others may change, by exact path.
+  /// JudgeFileTrust finds those of the file and every directory above it.
+  std::set<std::string> writableByOthers;
   /// One per snapshot, in order; the last one is served again and again.
   std::vector<ScriptedSnapshot> snapshots;
   std::vector<ScriptedWindow> windows;
@@ -117,9 +117,8 @@ class ScriptedPlatform final : public Platform {
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
   int profileReads = 0;
-  /// Files read whole, and security descriptors read.
+  /// Files read whole.
   int fileReads = 0;
-  int securityReads = 0;
   int perfQueries = 0;
   int fileReplacements = 0;
   int openHandles = 0;
@@ -149,7 +148,11 @@ class ScriptedPlatform final : public Platform {
     *contents = it->second;
     return kErrorSuccess;
   }
-  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override;
+  /// From `writableByOthers`; never fails.
+  bool WritableByOthers(const char* path, bool* writable) override {
+    *writable = writableByOthers.count(path) != 0;
+    return true;
+  }
   Handle GetCurrentProcess() override;
   bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle* token) override;
   bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override;

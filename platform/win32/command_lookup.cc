@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/ascii.h"
-#include "platform/backend_helpers/file_trust.h"
+#include "platform/win32_errors.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -100,7 +100,7 @@ std::string DistrustOf(const std::string& path, const SecurityReader& security) 
       return "the permissions of " + object + " cannot be read (error " + std::to_string(error) +
              ")";
     }
-    if (WritableByOthers(info)) return object + " can be changed by other users";
+    if (LetsOthersChange(info)) return object + " can be changed by other users";
   }
   return {};
 }

@@ -9,14 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/win32/file_dacl.h"
 
 namespace zw::win32 {
 
 /// Why a program must not be started (empty: it may be).
 using Distrust = std::function<std::string(const std::string& program)>;
-/// Reads the DACL of a file or directory as Platform::GetNamedSecurityInfoA.
-using SecurityReader = std::function<std::uint32_t(const std::string& object, SecurityInfo* info)>;
 
 /// The program name of `commandLine` as CreateProcessA reads it: the text
 /// in the leading double quotes, or up to the first blank or tab.
@@ -44,7 +42,7 @@ std::optional<std::string> FindProgram(
 
 /// What speaks against starting the program at `path`: that it, or the
 /// folder that holds it, can be changed by anybody but the administrators,
-/// the system and the caller (WritableByOthers), or that either's DACL
+/// the system and the caller (LetsOthersChange), or that either's DACL
 /// cannot be read. Empty when nothing does.
 std::string DistrustOf(const std::string& path, const SecurityReader& security);
 

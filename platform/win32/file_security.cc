@@ -1,5 +1,5 @@
 // Reading a file's DACL, each entry's trustee classified for the trust
-// judgement in file_trust.h.
+// judgement in file_dacl.h.
 #include "platform/win32/file_security.h"
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace zw {
+namespace zw::win32 {
 namespace {
 
 // The trustee a SID names, as far as the trust in a file goes. The owner is
@@ -66,10 +66,10 @@ std::vector<BYTE> CurrentUserSid() {
 
 }  // namespace
 
-std::uint32_t ReadFileSecurity(const char* objectName, SecurityInfo* info) {
+std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = ::GetNamedSecurityInfoA(const_cast<char*>(objectName), SE_FILE_OBJECT,
+  const DWORD error = ::GetNamedSecurityInfoA(const_cast<char*>(objectName.c_str()), SE_FILE_OBJECT,
                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                               nullptr, &descriptor);
   if (error != ERROR_SUCCESS) return error;
@@ -93,7 +93,7 @@ std::uint32_t ReadFileSecurity(const char* objectName, SecurityInfo* info) {
     }
   }
   ::LocalFree(descriptor);
-  return kErrorSuccess;
+  return ERROR_SUCCESS;
 }
 
-}  // namespace zw
+}  // namespace zw::win32

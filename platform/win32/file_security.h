@@ -2,14 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-#include "platform/platform.h"
+#include "platform/win32/file_dacl.h"
 
-namespace zw {
+namespace zw::win32 {
 
 /// The DACL of file or directory `objectName`, inherit-only entries left
 /// out and each trustee classified. kErrorSuccess, or the Win32 error of
-/// GetNamedSecurityInfoA.
-std::uint32_t ReadFileSecurity(const char* objectName, SecurityInfo* info);
+/// GetNamedSecurityInfoA. A SecurityReader.
+std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info);
 
-}  // namespace zw
+}  // namespace zw::win32

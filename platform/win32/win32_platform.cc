@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/backend_helpers/file_trust.h"
 #include "platform/platform.h"
 #include "platform/win32/command_lookup.h"
+#include "platform/win32/file_dacl.h"
 #include "platform/win32/file_output.h"
 #include "platform/win32/file_security.h"
 
@@ -108,19 +108,21 @@ class Win32Platform : public Platform {
     return contents->size() > limit ? kErrorNotEnoughMemory : kErrorSuccess;
   }
 
-  std::uint32_t GetNamedSecurityInfoA(const char* objectName, SecurityInfo* info) override {
-    return ReadFileSecurity(objectName, info);
+  bool WritableByOthers(const char* path, bool* writable) override {
+    win32::SecurityInfo info;
+    const std::uint32_t error = win32::ReadFileSecurity(path, &info);
+    if (error != kErrorSuccess) {
+      ::SetLastError(error);
+      return false;
+    }
+    *writable = win32::LetsOthersChange(info);
+    return true;
   }
 
   // The DACL of the file and of every directory above it: whoever may
   // change one of them may put another list in its place.
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override {
-    return JudgeByDacls(
-        fileName, '\\',
-        [this](const char* object, SecurityInfo* info) {
-          return GetNamedSecurityInfoA(object, info);
-        },
-        findings);
+    return win32::JudgeByDacls(fileName, win32::ReadFileSecurity, findings);
   }
 
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
@@ -216,10 +218,7 @@ class Win32Platform : public Platform {
     // which would look in the current directory, the watch list's.
     std::string program;
     if (applicationName == nullptr) {
-      const auto security = [this](const std::string& object, SecurityInfo* info) {
-        return GetNamedSecurityInfoA(object.c_str(), info);
-      };
-      if (!win32::ResolveCommandProgram(commandLine, security, &program)) {
+      if (!win32::ResolveCommandProgram(commandLine, win32::ReadFileSecurity, &program)) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
       }
@@ -240,10 +239,7 @@ class Win32Platform : public Platform {
     const std::string_view word = name != nullptr ? name : "";
     *own = false;
     if (word.empty() || win32::HoldsPath(word)) return std::string(word);
-    const auto security = [this](const std::string& object, SecurityInfo* info) {
-      return GetNamedSecurityInfoA(object.c_str(), info);
-    };
-    return win32::LocateCommandProgram(word, security, own);
+    return win32::LocateCommandProgram(word, win32::ReadFileSecurity, own);
   }
 
   bool GetProcessStartMark(Handle process, std::uint64_t* mark) override {

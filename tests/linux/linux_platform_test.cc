@@ -157,7 +157,7 @@ TEST_F(LinuxPlatformTest, WatchListIsFoundInAnyLetterCase) {
 }
 
 // The list's bytes and who may change it, found as the profile reader finds
-// the list; mode bits and a foreign owner read as DACL entries.
+// the list: the group's or others' write bit, or a foreign owner.
 TEST_F(LinuxPlatformTest, ListFileIsReadAndItsWritersAreTold) {
   const fs::path asked = dir_.path() / "ZEITWACHE.INI";
   std::string text;
@@ -172,22 +172,22 @@ TEST_F(LinuxPlatformTest, ListFileIsReadAndItsWritersAreTold) {
   struct Case {
     mode_t mode;
     uid_t owner;
-    std::vector<Trustee> trustees;
+    bool writable;
   };
-  std::vector<Case> cases = {{0644, ::geteuid(), {}},
-                             {0664, ::geteuid(), {Trustee::kUsers}},
-                             {01777, ::geteuid(), {Trustee::kUsers, Trustee::kEveryone}}};
+  std::vector<Case> cases = {
+      {0644, ::geteuid(), false}, {0664, ::geteuid(), true}, {01757, ::geteuid(), true}};
   // Only root may give a file away.
-  if (::geteuid() == 0) cases.push_back({0700, 65534, {Trustee::kOtherUser}});
+  if (::geteuid() == 0) cases.push_back({0700, 65534, true});
   for (const Case& c : cases) {
     ASSERT_EQ(::chmod(dir_.path().c_str(), c.mode), 0);
     ASSERT_EQ(::chown(dir_.path().c_str(), c.owner, static_cast<gid_t>(-1)), 0);
-    SecurityInfo info;
-    ASSERT_EQ(platform_->GetNamedSecurityInfoA(dir_.path().c_str(), &info), 0u);
-    ASSERT_EQ(info.dacl.size(), c.trustees.size()) << std::oct << c.mode;
-    for (std::size_t i = 0; i < c.trustees.size(); ++i)
-      EXPECT_EQ(info.dacl[i].trustee, c.trustees[i]);
+    bool writable = !c.writable;
+    ASSERT_TRUE(platform_->WritableByOthers(dir_.path().c_str(), &writable));
+    EXPECT_EQ(writable, c.writable) << std::oct << c.mode;
   }
+  bool writable = false;
+  EXPECT_FALSE(platform_->WritableByOthers((dir_.path() / "missing").c_str(), &writable));
+  EXPECT_EQ(platform_->GetLastError(), static_cast<std::uint32_t>(kErrorFileNotFound));
   ASSERT_EQ(::chown(dir_.path().c_str(), ::geteuid(), static_cast<gid_t>(-1)), 0);
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0700), 0);
   fs::remove(dir_.path() / "zeitwache.ini");

@@ -1,9 +1,13 @@
-#include "platform/backend_helpers/file_trust.h"
+#include "platform/win32/file_dacl.h"
 
 #include <map>
 
-namespace zw {
+#include "platform/win32_errors.h"
+
+namespace zw::win32 {
 namespace {
+
+constexpr char kSeparator = '\\';
 
 bool IsBroadOrOther(Trustee trustee) {
   return trustee != Trustee::kSystem && trustee != Trustee::kAdministrators &&
@@ -12,7 +16,7 @@ bool IsBroadOrOther(Trustee trustee) {
 
 }  // namespace
 
-bool WritableByOthers(const SecurityInfo& info, std::uint32_t rights) {
+bool LetsOthersChange(const SecurityInfo& info, std::uint32_t rights) {
   if (!info.hasDacl) return true;
   std::map<Trustee, std::uint32_t> denied;
   for (const AccessEntry& entry : info.dacl) {
@@ -27,37 +31,34 @@ bool WritableByOthers(const SecurityInfo& info, std::uint32_t rights) {
   return false;
 }
 
-std::vector<std::string> PathAndAncestors(const std::string& path, char separator) {
+std::vector<std::string> PathAndAncestors(const std::string& path) {
   std::vector<std::string> objects{path};
   // The separator the root keeps: the one after a drive letter, after the
   // share of a UNC path, or the leading one.
   std::size_t root = 0;
-  if (path.size() > 2 && path[0] == separator && path[1] == separator) {
-    const std::size_t server = path.find(separator, 2);
-    root = server == std::string::npos ? server : path.find(separator, server + 1);
+  if (path.size() > 2 && path[0] == kSeparator && path[1] == kSeparator) {
+    const std::size_t server = path.find(kSeparator, 2);
+    root = server == std::string::npos ? server : path.find(kSeparator, server + 1);
   } else if (path.size() > 2 && path[1] == ':') {
     root = 2;
   }
-  if (root == std::string::npos || root >= path.size() || path[root] != separator) return objects;
-  for (std::size_t at = path.rfind(separator); at != std::string::npos && at > root;
-       at = path.rfind(separator, at - 1)) {
+  if (root == std::string::npos || root >= path.size() || path[root] != kSeparator) return objects;
+  for (std::size_t at = path.rfind(kSeparator); at != std::string::npos && at > root;
+       at = path.rfind(kSeparator, at - 1)) {
     objects.push_back(path.substr(0, at));
   }
   if (path.size() > root + 1) objects.push_back(path.substr(0, root + 1));
   return objects;
 }
 
-std::uint32_t JudgeByDacls(const std::string& path, char separator,
-                           const std::function<std::uint32_t(const char*, SecurityInfo*)>& read,
+std::uint32_t JudgeByDacls(const std::string& path, const SecurityReader& read,
                            std::vector<std::string>* findings) {
   findings->clear();
   bool file = true;
-  for (const std::string& object : PathAndAncestors(path, separator)) {
+  for (const std::string& object : PathAndAncestors(path)) {
     SecurityInfo info;
-    if (const std::uint32_t error = read(object.c_str(), &info); error != kErrorSuccess) {
-      return error;
-    }
-    if (WritableByOthers(info, file ? kAnyWriteAccess : kReplaceAccess)) {
+    if (const std::uint32_t error = read(object, &info); error != kErrorSuccess) return error;
+    if (LetsOthersChange(info, file ? kAnyWriteAccess : kReplaceAccess)) {
       findings->push_back(object + " is writable by other users");
     }
     file = false;
@@ -65,4 +66,4 @@ std::uint32_t JudgeByDacls(const std::string& path, char separator,
   return kErrorSuccess;
 }
 
-}  // namespace zw
+}  // namespace zw::win32
