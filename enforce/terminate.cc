@@ -121,8 +121,7 @@ TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
     // the run learns that it has.
     platform.CloseHandle(info.thread);
     state.terminations.pending.push_back({IdentityOf(slot), slot.name, std::string(entry),
-                                          info.process, info.processId, kStillActive,
-                                          platform.time()});
+                                          info.process, info.processId, platform.time()});
   } else {
     state.terminations.failed.push_back(IdentityOf(slot));
     outcome = TerminateOutcome::kFailed;
@@ -135,17 +134,17 @@ void ReapTerminationCommands(RunState& state) {
   Platform& platform = state.platform;
   for (Termination& t : state.terminations.pending) {
     if (t.command == Handle::kNull) continue;
-    std::uint32_t exitCode = kStillActive;
-    const bool known = platform.GetExitCodeProcess(t.command, &exitCode);
+    std::uint32_t exitCode = 0;
+    const CommandState command = platform.GetCommandState(t.command, &exitCode);
     const bool tooLong = platform.time() - t.startedAt >= kCommandPatienceSeconds;
-    if (known && exitCode == kStillActive && !tooLong) continue;
+    if (command == CommandState::kRunning && !tooLong) continue;
     // Given up: ended, so that it holds neither the output nor a process
     // slot, and reaped.
-    if (tooLong && (!known || exitCode == kStillActive)) {
+    if (tooLong && command != CommandState::kEnded) {
       platform.TerminateProcess(t.command, kCommandGivenUpExitCode);
     }
     if (state.verbose == 1) {
-      if (known && exitCode != kStillActive) {
+      if (command == CommandState::kEnded) {
         Print(state.output, "kill %d beendet mit %u\n", AsSigned(t.target.pid), exitCode);
       } else {
         Print(state.output, "kill %d: kein Ende abzusehen\n", AsSigned(t.target.pid));
@@ -153,7 +152,6 @@ void ReapTerminationCommands(RunState& state) {
     }
     platform.CloseHandle(t.command);
     t.command = Handle::kNull;
-    t.exitCode = exitCode;
   }
 }
 

@@ -23,6 +23,9 @@ namespace zw {
 /// A process, thread or access-token handle. kNull is "no handle".
 enum class Handle : std::uintptr_t { kNull = 0 };
 
+/// Where a command started by CreateProcessA stands.
+enum class CommandState { kRunning, kEnded, kUnknown };
+
 /// A top-level window. kNull is "no window".
 enum class WindowHandle : std::uintptr_t { kNull = 0 };
 
@@ -57,8 +60,6 @@ inline constexpr std::uint32_t kProcessQueryInformation = 0x0400;
 inline constexpr std::uint32_t kProcessQueryLimitedInformation = 0x1000;
 inline constexpr std::uint32_t kSePrivilegeEnabled = 0x00000002;
 inline constexpr std::uint16_t kSwShow = 5;
-/// The exit code GetExitCodeProcess reports while a process still runs.
-inline constexpr std::uint32_t kStillActive = 259;
 
 /// Every operation the logic performs on the system. Failures follow the
 /// Win32 conventions: a zero/false/kNull result, with the reason available
@@ -179,9 +180,11 @@ class Platform {
   /// for any process not started by CreateProcessA.
   virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
 
-  /// Exit code of `process` into `*exitCode`, kStillActive while it runs.
-  /// false on failure (and on Linux for any process this one did not start).
-  virtual bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) = 0;
+  /// Whether `command`, started by CreateProcessA, still runs; once it has
+  /// ended, its exit code into `*exitCode`. kUnknown on failure (on Linux
+  /// for any process this one did not start), with the reason in
+  /// GetLastError().
+  virtual CommandState GetCommandState(Handle command, std::uint32_t* exitCode) = 0;
 
   /// Sets variable `name` to `value` (nullptr: removes it) in this process's
   /// environment, which the commands it starts afterwards inherit. false on

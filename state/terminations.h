@@ -23,8 +23,6 @@ struct Termination {
   /// The kill command's process; kNull once the command has ended.
   Handle command = Handle::kNull;
   std::uint32_t commandPid = 0;
-  /// The command's exit code, once it has ended.
-  std::uint32_t exitCode = kStillActive;
   /// time() when the command was started: a command that never ends must
   /// not hold the run forever.
   std::int64_t startedAt = 0;

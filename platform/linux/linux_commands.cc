@@ -61,25 +61,29 @@ std::string SearchPath() {
 
 void LinuxPlatform::ReapCommands() {
   for (auto& [pid, command] : commands_) {
-    if (command.exitCode != kStillActive) continue;
-    if (const auto exitCode = posix::ReapIfEnded(pid)) command.exitCode = *exitCode;
+    if (!command.exitCode) command.exitCode = posix::ReapIfEnded(pid);
   }
   std::erase_if(commands_, [](const auto& entry) {
-    return !entry.second.handleOpen && entry.second.exitCode != kStillActive;
+    return !entry.second.handleOpen && entry.second.exitCode;
   });
 }
 
-bool LinuxPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
+CommandState LinuxPlatform::GetCommandState(Handle process, std::uint32_t* exitCode) {
   const HandleEntry* entry = FindHandle(process);
   if (exitCode == nullptr || entry == nullptr || entry->kind != HandleKind::kProcess) {
-    return Fail(kErrorInvalidHandle);
+    Fail(kErrorInvalidHandle);
+    return CommandState::kUnknown;
   }
   // Only a child can be waited for, and so only a child's end is known.
   const auto command = commands_.find(entry->command);
-  if (command == commands_.end()) return Fail(kErrorAccessDenied);
+  if (command == commands_.end()) {
+    Fail(kErrorAccessDenied);
+    return CommandState::kUnknown;
+  }
   ReapCommands();
-  *exitCode = command->second.exitCode;
-  return true;
+  if (!command->second.exitCode) return CommandState::kRunning;
+  *exitCode = *command->second.exitCode;
+  return CommandState::kEnded;
 }
 
 // Only a command this process started, still unreaped, so the pid cannot
@@ -89,7 +93,7 @@ bool LinuxPlatform::TerminateProcess(Handle process, std::uint32_t) {
   if (entry == nullptr || entry->kind != HandleKind::kProcess) return Fail(kErrorInvalidHandle);
   const auto command = commands_.find(entry->command);
   if (command == commands_.end()) return Fail(kErrorAccessDenied);
-  if (command->second.exitCode != kStillActive) return true;
+  if (command->second.exitCode) return true;
   if (::kill(command->first, SIGKILL) != 0) return Fail(posix::ErrnoToWin32(errno));
   command->second.exitCode = posix::WaitForEnd(command->first);
   return true;

@@ -64,7 +64,7 @@ class LinuxPlatform : public Platform {
                       ProcessInformation* processInformation) override;
   std::string FindCommandProgram(const char* name, bool* own) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
-  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
+  CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override;
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;
   void HoldTermination(bool hold) override;
@@ -103,7 +103,8 @@ class LinuxPlatform : public Platform {
   // A command started by CreateProcessA, kept until it has been reaped and
   // its process handle closed.
   struct StartedCommand {
-    std::uint32_t exitCode = kStillActive;
+    // Set once it has been reaped.
+    std::optional<std::uint32_t> exitCode;
     bool handleOpen = true;
   };
 

@@ -228,17 +228,6 @@ std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
   return kErrorSuccess;
 }
 
-bool ScriptedPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
-  if (Fails(ScriptedOp::kGetExitCodeProcess)) return false;
-  const auto it = commandEnds_.find(static_cast<std::uintptr_t>(process));
-  if (it == commandEnds_.end()) {
-    lastError_ = kErrorInvalidHandle;
-    return false;
-  }
-  *exitCode = nowMs < it->second ? kStillActive : commandExitCode;
-  return true;
-}
-
 bool ScriptedPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
   if (value == nullptr) {
     environment.erase(name);

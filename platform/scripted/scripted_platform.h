@@ -59,7 +59,7 @@ enum class ScriptedOp {
   kFileTimeToSystemTime,
   kCreateProcess,
   kGetWindowThreadProcessId,
-  kGetExitCodeProcess,
+  kGetCommandState,
   kReadWholeFile,
   kJudgeFileTrust,
   kReplaceFileContents,
@@ -178,7 +178,19 @@ class ScriptedPlatform final : public Platform {
     return commandProgram;
   }
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
-  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
+  /// Running until `commandRunsMs` have passed on the virtual clock, then
+  /// ended with `commandExitCode`.
+  CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override {
+    if (Fails(ScriptedOp::kGetCommandState)) return CommandState::kUnknown;
+    const auto it = commandEnds_.find(static_cast<std::uintptr_t>(command));
+    if (it == commandEnds_.end()) {
+      lastError_ = kErrorInvalidHandle;
+      return CommandState::kUnknown;
+    }
+    if (nowMs < it->second) return CommandState::kRunning;
+    *exitCode = commandExitCode;
+    return CommandState::kEnded;
+  }
   bool SetEnvironmentVariableA(const char* name, const char* value) override;
   bool IsProcessCritical(Handle process, bool* critical) override;
   void HoldTermination(bool hold) override;

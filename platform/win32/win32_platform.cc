@@ -257,11 +257,17 @@ class Win32Platform : public Platform {
   // console closes; there is no request to hold.
   void HoldTermination(bool) override {}
 
-  bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override {
+  // Asked of the process itself rather than of its exit code, which a
+  // command that ends with 259 (STILL_ACTIVE) would make look alive.
+  CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override {
+    const DWORD wait = ::WaitForSingleObject(ToWin32(command), 0);
+    if (wait == WAIT_TIMEOUT) return CommandState::kRunning;
     DWORD code = 0;
-    if (!::GetExitCodeProcess(ToWin32(process), &code)) return false;
+    if (wait != WAIT_OBJECT_0 || !::GetExitCodeProcess(ToWin32(command), &code)) {
+      return CommandState::kUnknown;
+    }
     *exitCode = code;
-    return true;
+    return CommandState::kEnded;
   }
 
   bool SetEnvironmentVariableA(const char* name, const char* value) override {

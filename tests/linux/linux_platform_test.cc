@@ -237,10 +237,10 @@ TEST_F(LinuxPlatformTest, KillCommandEndsTheTargetAndLeavesNoZombie) {
   // The platform reaps the command itself, and keeps its exit code for the
   // handle.
   const std::uint32_t command = info.processId;
-  std::uint32_t exitCode = kStillActive;
+  std::uint32_t exitCode = 99;
   EXPECT_TRUE(WaitUntil([&] {
     platform_->Sleep(1);
-    return platform_->GetExitCodeProcess(info.process, &exitCode) && exitCode != kStillActive;
+    return platform_->GetCommandState(info.process, &exitCode) == CommandState::kEnded;
   }));
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(StateOf(command), 0) << "the command was not reaped";
