@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/kill_protocol/target_identity.h"
 #include "report/metrics_file.h"
 
 namespace zw {
@@ -45,8 +44,9 @@ const ProcessRecord* FindInSnapshot(const RunState& state, const Termination& te
   return nullptr;
 }
 
-// Starts the command line with the target's identity in the environment it
-// inherits, and only there: the variable is removed again at once.
+// Starts the command line with the target's identity handed to it, and
+// only to it: the identity is taken back at once. A target whose start is
+// not known is handed none.
 bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInformation* info,
                   std::uint32_t* error) {
   char commandLine[32];
@@ -54,11 +54,10 @@ bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInfor
   StartupInfo startup;
   startup.cb = sizeof(StartupInfo);
   startup.showWindow = kSwShow;  // not in force: flags stays 0
-  const std::string identity = FormatTarget(target);
-  platform.SetEnvironmentVariableA(kTargetVariable, target.start != 0 ? identity.c_str() : nullptr);
+  platform.SetCommandTarget(target.start != 0 ? &target : nullptr);
   const bool started = platform.CreateProcessA(nullptr, commandLine, false, 0, startup, info);
   if (!started) *error = platform.GetLastError();
-  platform.SetEnvironmentVariableA(kTargetVariable, nullptr);
+  platform.SetCommandTarget(nullptr);
   return started;
 }
 

@@ -42,7 +42,7 @@ bool IsBeingTerminated(const RunState& state, const ProcessRecord& slot);
 enum class TerminateOutcome { kSkipped, kStarted, kFailed };
 
 /// Starts "kill <pid>" for `slot`, taken on for the watch entry `entry`, without waiting for it,
-/// telling the command the process's identity in its environment, and keeps the command to follow
+/// telling the command the process's identity (SetCommandTarget), and keeps the command to follow
 /// it; then pauses 100 ms. Processes the scan passes over are never sent a command (kSkipped). On
 /// kFailed, `*error` holds the platform's error code and the process counts as not ended.
 TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/time_types.h"
+#include "platform/kill_protocol/target_identity.h"
 #include "platform/win32_errors.h"
 
 namespace zw {
@@ -186,10 +187,10 @@ class Platform {
   /// GetLastError().
   virtual CommandState GetCommandState(Handle command, std::uint32_t* exitCode) = 0;
 
-  /// Sets variable `name` to `value` (nullptr: removes it) in this process's
-  /// environment, which the commands it starts afterwards inherit. false on
+  /// The process the commands started from now on are told to end (nullptr:
+  /// none), handed over as kill_protocol/target_identity.h says. false on
   /// failure.
-  virtual bool SetEnvironmentVariableA(const char* name, const char* value) = 0;
+  virtual bool SetCommandTarget(const TargetIdentity* target) = 0;
 
   /// Whether `process` is one the system cannot lose without stopping:
   /// critical processes on Windows; on Linux pid 1 and kernel threads.

@@ -1,5 +1,5 @@
 // Commands: finding the program, starting it, following it to its end,
-// and ending it; the environment it inherits.
+// and ending it; the target it is told.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,11 +100,10 @@ bool LinuxPlatform::TerminateProcess(Handle process, std::uint32_t) {
 
 void LinuxPlatform::HoldTermination(bool hold) { posix::BlockTerminationSignals(hold); }
 
-bool LinuxPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
-  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
-    return Fail(kErrorInvalidParameter);
-  }
-  const int result = value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+// In the environment, which the commands started next inherit.
+bool LinuxPlatform::SetCommandTarget(const TargetIdentity* target) {
+  const int result = target != nullptr ? ::setenv(kTargetVariable, FormatTarget(*target).c_str(), 1)
+                                        : ::unsetenv(kTargetVariable);
   return result == 0 || Fail(posix::ErrnoToWin32(errno));
 }
 

@@ -65,7 +65,7 @@ class LinuxPlatform : public Platform {
   std::string FindCommandProgram(const char* name, bool* own) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override;
-  bool SetEnvironmentVariableA(const char* name, const char* value) override;
+  bool SetCommandTarget(const TargetIdentity* target) override;
   bool IsProcessCritical(Handle process, bool* critical) override;
   void HoldTermination(bool hold) override;
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;

@@ -184,8 +184,7 @@ bool ScriptedPlatform::CreateProcessA(const char*, char* commandLine, bool, std:
   if (killRemovesProcess && line.starts_with("kill ")) {
     killed_.push_back(static_cast<std::uint32_t>(std::strtoll(commandLine + 5, nullptr, 10)));
   }
-  const auto found = environment.find(watchedVariable);
-  commandTargets.push_back(found == environment.end() ? "" : found->second);
+  commandTargets.push_back(commandTarget.value_or(""));
   info->process = static_cast<Handle>(nextHandle_++);
   info->thread = static_cast<Handle>(nextHandle_++);
   info->processId = 9000 + static_cast<std::uint32_t>(commandLines.size());
@@ -226,15 +225,6 @@ std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
     object = std::move(up);
   }
   return kErrorSuccess;
-}
-
-bool ScriptedPlatform::SetEnvironmentVariableA(const char* name, const char* value) {
-  if (value == nullptr) {
-    environment.erase(name);
-  } else {
-    environment[name] = value;
-  }
-  return true;
 }
 
 bool ScriptedPlatform::IsProcessCritical(Handle process, bool* critical) {

@@ -108,11 +108,10 @@ class ScriptedPlatform final : public Platform {
 
   // --- what happened ---
   std::vector<std::string> commandLines;
-  /// The value of the variable `watchedVariable` each command started with
-  /// ("" when unset).
+  /// The target each command was started with, as kill reads it ("" for
+  /// none), and the one commands started next would be told.
   std::vector<std::string> commandTargets;
-  std::string watchedVariable = "ZEITWACHE_TARGET";
-  std::map<std::string, std::string> environment;
+  std::optional<std::string> commandTarget;
   std::vector<std::uint32_t> sleeps;
   /// Keys read from the watch list, in order.
   std::vector<std::string> profileKeys;
@@ -191,7 +190,10 @@ class ScriptedPlatform final : public Platform {
     *exitCode = commandExitCode;
     return CommandState::kEnded;
   }
-  bool SetEnvironmentVariableA(const char* name, const char* value) override;
+  bool SetCommandTarget(const TargetIdentity* target) override {
+    commandTarget = target != nullptr ? std::optional(FormatTarget(*target)) : std::nullopt;
+    return true;
+  }
   bool IsProcessCritical(Handle process, bool* critical) override;
   void HoldTermination(bool hold) override;
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;

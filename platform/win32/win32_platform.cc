@@ -270,8 +270,11 @@ class Win32Platform : public Platform {
     return CommandState::kEnded;
   }
 
-  bool SetEnvironmentVariableA(const char* name, const char* value) override {
-    return ::SetEnvironmentVariableA(name, value) != FALSE;
+  // In the environment, which the commands started next inherit.
+  bool SetCommandTarget(const TargetIdentity* target) override {
+    const std::string identity = target != nullptr ? FormatTarget(*target) : std::string();
+    return ::SetEnvironmentVariableA(kTargetVariable,
+                                     target != nullptr ? identity.c_str() : nullptr) != FALSE;
   }
 
   bool IsProcessCritical(Handle process, bool* critical) override {
