@@ -19,7 +19,7 @@ enum class PassOver {
   kSelf,
   /// The idle and summary entries (kPseudoPid): no process at all.
   kNoProcess,
-  /// A process the system cannot do without (IsProcessCritical).
+  /// A process the system cannot do without (MustNeverEnd).
   kCritical,
   /// A kill command this run started.
   kOwnCommand,

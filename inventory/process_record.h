@@ -52,7 +52,7 @@ struct ProcessRecord {
   /// run-time pass; 0 when the process could not be opened then. With `pid`
   /// it names the process exactly, whatever later takes the pid over.
   std::uint64_t start = 0;
-  /// The system cannot do without this process (IsProcessCritical); it is
+  /// The system cannot do without this process (MustNeverEnd); it is
   /// never terminated.
   bool critical = false;
 };

@@ -36,7 +36,7 @@ void Measure(Platform& platform, Handle process, ProcessRecord& slot) {
   std::uint64_t start = 0;
   slot.start = platform.GetProcessStartMark(process, &start) ? start : 0;
   bool critical = false;
-  if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
+  if (platform.MustNeverEnd(process, &critical)) slot.critical = slot.critical || critical;
 }
 
 // Protected system processes (csrss, wininit, smss) refuse the access the
@@ -47,7 +47,7 @@ void JudgeCriticality(Platform& platform, ProcessRecord& slot) {
   const Handle process = platform.OpenProcess(kProcessQueryLimitedInformation, false, slot.pid);
   if (process == Handle::kNull) return;
   bool critical = false;
-  if (platform.IsProcessCritical(process, &critical)) slot.critical = slot.critical || critical;
+  if (platform.MustNeverEnd(process, &critical)) slot.critical = slot.critical || critical;
   platform.CloseHandle(process);
 }
 

@@ -192,10 +192,10 @@ class Platform {
   /// failure.
   virtual bool SetCommandTarget(const TargetIdentity* target) = 0;
 
-  /// Whether `process` is one the system cannot lose without stopping:
-  /// critical processes on Windows; on Linux pid 1 and kernel threads.
-  /// false on failure, with `*critical` unchanged.
-  virtual bool IsProcessCritical(Handle process, bool* critical) = 0;
+  /// Whether `process` must never be ended, as the system cannot lose it
+  /// without stopping: critical processes on Windows; on Linux pid 1 and
+  /// kernel threads. false on failure, with `*never` unchanged.
+  virtual bool MustNeverEnd(Handle process, bool* never) = 0;
 
   /// While `hold` is true, a request to end this program (SIGTERM, SIGINT,
   /// SIGHUP) waits; once it is false again, a waiting one ends it at once.

@@ -66,7 +66,7 @@ class LinuxPlatform : public Platform {
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override;
   bool SetCommandTarget(const TargetIdentity* target) override;
-  bool IsProcessCritical(Handle process, bool* critical) override;
+  bool MustNeverEnd(Handle process, bool* never) override;
   void HoldTermination(bool hold) override;
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;
   void Sleep(std::uint32_t milliseconds) override;
@@ -89,7 +89,7 @@ class LinuxPlatform : public Platform {
     FileTime creation = 0;
     FileTime kernel = 0;
     FileTime user = 0;
-    // pid 1 or a kernel thread: IsProcessCritical.
+    // pid 1 or a kernel thread: MustNeverEnd.
     bool critical = false;
   };
   enum class HandleKind { kProcess, kThread, kToken };

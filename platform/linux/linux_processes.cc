@@ -130,12 +130,12 @@ bool LinuxPlatform::GetProcessStartMark(Handle process, std::uint64_t* mark) {
   return true;
 }
 
-bool LinuxPlatform::IsProcessCritical(Handle process, bool* critical) {
+bool LinuxPlatform::MustNeverEnd(Handle process, bool* never) {
   const HandleEntry* entry = FindHandle(process);
-  if (critical == nullptr || entry == nullptr || entry->kind != HandleKind::kProcess) {
+  if (never == nullptr || entry == nullptr || entry->kind != HandleKind::kProcess) {
     return Fail(kErrorInvalidHandle);
   }
-  *critical = entry->process.critical;
+  *never = entry->process.critical;
   return true;
 }
 

@@ -227,17 +227,6 @@ std::uint32_t ScriptedPlatform::JudgeFileTrust(const char* fileName,
   return kErrorSuccess;
 }
 
-bool ScriptedPlatform::IsProcessCritical(Handle process, bool* critical) {
-  const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
-  const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
-  if (p == nullptr) {
-    lastError_ = kErrorInvalidHandle;
-    return false;
-  }
-  *critical = p->critical;
-  return true;
-}
-
 void ScriptedPlatform::Sleep(std::uint32_t milliseconds) {
   sleeps.push_back(milliseconds);
   nowMs += milliseconds;

@@ -25,7 +25,7 @@ struct ScriptedProcess {
   /// Replaces the creation time derived from startedAt (e.g. an
   /// unconvertible value).
   std::optional<FileTime> creationOverride;
-  /// IsProcessCritical's answer.
+  /// MustNeverEnd's answer.
   bool critical = false;
   /// Opens with kProcessQueryLimitedInformation alone, as a protected
   /// system process does.
@@ -194,7 +194,16 @@ class ScriptedPlatform final : public Platform {
     commandTarget = target != nullptr ? std::optional(FormatTarget(*target)) : std::nullopt;
     return true;
   }
-  bool IsProcessCritical(Handle process, bool* critical) override;
+  bool MustNeverEnd(Handle process, bool* never) override {
+    const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
+    const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
+    if (p == nullptr) {
+      lastError_ = kErrorInvalidHandle;
+      return false;
+    }
+    *never = p->critical;
+    return true;
+  }
   void HoldTermination(bool hold) override;
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;
   void Sleep(std::uint32_t milliseconds) override;

@@ -277,11 +277,11 @@ class Win32Platform : public Platform {
                                      target != nullptr ? identity.c_str() : nullptr) != FALSE;
   }
 
-  bool IsProcessCritical(Handle process, bool* critical) override {
+  bool MustNeverEnd(Handle process, bool* never) override {
     // The System process holds the kernel's threads; it is no less critical
     // where the call below does not say so.
     if (::GetProcessId(ToWin32(process)) == kSystemProcessId) {
-      *critical = true;
+      *never = true;
       return true;
     }
     // Windows 8.1 and later; before, no process is known to be critical.
@@ -290,7 +290,7 @@ class Win32Platform : public Platform {
         ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "IsProcessCritical")));
     BOOL answer = FALSE;
     if (call != nullptr && !call(ToWin32(process), &answer)) return false;
-    *critical = answer != FALSE;
+    *never = answer != FALSE;
     return true;
   }
 

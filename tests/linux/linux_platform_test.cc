@@ -265,7 +265,7 @@ TEST_F(LinuxPlatformTest, InitAndKernelThreadsAreCritical) {
     const Handle process = platform_->OpenProcess(kProcessQueryInformation, false, c.pid);
     ASSERT_NE(process, Handle::kNull) << c.pid;
     bool critical = !c.critical;
-    EXPECT_TRUE(platform_->IsProcessCritical(process, &critical));
+    EXPECT_TRUE(platform_->MustNeverEnd(process, &critical));
     EXPECT_EQ(critical, c.critical) << c.pid;
     platform_->CloseHandle(process);
   }
