@@ -59,7 +59,8 @@ bool DryCheckWatchEntry(RunState& state, std::string& name, std::uint32_t limit,
 }
 
 std::string TellKillCommand(RunState& state, bool* own) {
-  std::string program = state.platform.FindCommandProgram("kill", own);
+  // What a run would pass over on the way is told when it starts the kill.
+  std::string program = state.platform.FindCommandProgram("kill", own, nullptr);
   if (program.empty()) {
     Print(state.output, "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\n");
   } else {

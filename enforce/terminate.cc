@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "report/metrics_file.h"
 
@@ -46,17 +47,24 @@ const ProcessRecord* FindInSnapshot(const RunState& state, const Termination& te
 
 // Starts the command line with the target's identity handed to it, and
 // only to it: the identity is taken back at once. A target whose start is
-// not known is handed none.
-bool StartCommand(Platform& platform, const TargetIdentity& target, ProcessInformation* info,
+// not known is handed none. The program is found first, so that the run
+// tells which ones were passed over on the way, each time.
+bool StartCommand(RunState& state, const TargetIdentity& target, ProcessInformation* info,
                   std::uint32_t* error) {
+  Platform& platform = state.platform;
   char commandLine[32];
   std::snprintf(commandLine, sizeof commandLine, "kill %d", AsSigned(target.pid));
   StartupInfo startup;
   startup.cb = sizeof(StartupInfo);
   startup.showWindow = kSwShow;  // not in force: flags stays 0
+  bool own = false;
+  std::vector<std::string> passedOver;
+  const std::string program = platform.FindCommandProgram("kill", &own, &passedOver);
+  for (const std::string& line : passedOver) Print(state.errors, "zeitwache: %s\n", line.c_str());
   platform.SetCommandTarget(target.start != 0 ? &target : nullptr);
-  const bool started = platform.CreateProcessA(nullptr, commandLine, false, 0, startup, info);
-  if (!started) *error = platform.GetLastError();
+  const bool started = !program.empty() &&
+                       platform.CreateProcessA(program.c_str(), commandLine, false, 0, startup, info);
+  if (!started) *error = program.empty() ? kErrorFileNotFound : platform.GetLastError();
   platform.SetCommandTarget(nullptr);
   return started;
 }
@@ -115,7 +123,7 @@ TerminateOutcome TerminateByCommand(RunState& state, const ProcessRecord& slot,
   Platform& platform = state.platform;
   ProcessInformation info;
   TerminateOutcome outcome = TerminateOutcome::kStarted;
-  if (StartCommand(platform, IdentityOf(slot), &info, error)) {
+  if (StartCommand(state, IdentityOf(slot), &info, error)) {
     // The process handle stays open until the command has ended: it is how
     // the run learns that it has.
     platform.CloseHandle(info.thread);

@@ -171,11 +171,13 @@ class Platform {
                               ProcessInformation* processInformation) = 0;
 
   /// The program CreateProcessA would start for the bare command `name`
-  /// (no application name), found as it finds it, and prints nothing. `*own`
-  /// tells whether it is the one installed with this program (in its own
-  /// place) rather than one found on the search path. Empty when none would
-  /// be started.
-  virtual std::string FindCommandProgram(const char* name, bool* own) = 0;
+  /// (no application name), found as it finds it. `*own` tells whether it
+  /// is the one installed with this program (in its own place) rather than
+  /// one found on the search path. Each program passed over on the way (as
+  /// untrusted, or found where this run does not start it) is one line in
+  /// `*passedOver` (nullptr: not wanted). Empty when none would be started.
+  virtual std::string FindCommandProgram(const char* name, bool* own,
+                                         std::vector<std::string>* passedOver) = 0;
   /// Ends `process`, a command this process started, at once and for good
   /// (on Linux SIGKILL, and the command is reaped). false on failure, and
   /// for any process not started by CreateProcessA.

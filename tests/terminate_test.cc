@@ -25,6 +25,7 @@ struct Case {
   CheckResult last;
   std::size_t openCommands = 0;
   std::string entry = "APP";
+  std::string errors = "";
 };
 
 // APP (pid 200) has run 500 s, over the limit of 60.
@@ -58,6 +59,19 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
        {"kill 200"},
        kEnded,
        CheckResult::kNoProcess},
+      {"what the lookup passed over on the way to kill is told as the kill starts",
+       [](ScriptedRun& run) {
+         Overdue(run);
+         run.platform.killRemovesProcess = true;
+         run.platform.commandPassedOver = {"not starting untrusted C:\\P\\kill.exe: why"};
+       },
+       2,
+       {"kill 200"},
+       kEnded,
+       CheckResult::kNoProcess,
+       0,
+       "APP",
+       "zeitwache: not starting untrusted C:\\P\\kill.exe: why\n"},
       {"kill ended, process and companion still there, whatever kill said",
        [](ScriptedRun& run) { Overdue(run, {Proc(run.platform, 100, u"sammler", 5)}); },
        3,
@@ -181,6 +195,7 @@ TEST(Termination, EveryProcessIsEndedOnceAndJudgedByWhatTheRunSees) {
     EXPECT_EQ(run.platform.commandLines, c.commands);
     EXPECT_EQ(run.output.text(), c.output);
     EXPECT_EQ(run.platform.OpenCommandHandles(), c.openCommands);
+    EXPECT_EQ(run.errors.text(), c.errors);
     // Each command was told the process it is to end; nothing else was.
     for (std::size_t i = 0; i < run.platform.commandTargets.size(); ++i) {
       EXPECT_TRUE(run.platform.commandTargets[i].starts_with(c.commands[i].substr(5) + ":"))

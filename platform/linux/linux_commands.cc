@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -27,17 +26,6 @@ bool IsExecutableFile(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
          ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
-}
-// A program found by the lookup runs with this process's rights: one that
-// someone else could have planted is passed over, with a warning.
-bool IsTrustedProgram(const std::string& path) {
-  const std::string why = posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid()));
-  if (why.empty()) return true;
-  std::fprintf(stderr, "zeitwache: not starting untrusted %s: %s\n", path.c_str(), why.c_str());
-  return false;
-}
-bool IsTrustedQuietly(const std::string& path) {
-  return posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid())).empty();
 }
 std::string OwnDirectory() {
   char path[PATH_MAX];
@@ -122,7 +110,9 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
     program = applicationName;
     if (args.empty()) args.emplace_back(applicationName);
   } else if (!args.empty()) {
-    program = ResolveCommand(args[0]);
+    bool own = false;
+    std::string found = FindCommandProgram(args[0].c_str(), &own, nullptr);
+    if (!found.empty()) program = std::move(found);
   }
   if (!program) return Fail(kErrorFileNotFound);
   const posix::StartResult started = posix::StartProgram(*program, args);
@@ -132,35 +122,35 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
   return true;
 }
 
-// What CreateProcessA would start, judged as ResolveCommand judges, but
-// silently: with the privilege, only the package's own command.
-std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own) {
+// A program found by the lookup runs with this process's rights: one that
+// someone else could have planted is passed over, and told. With the right
+// to end anyone's processes, only the package's own command is started: one
+// found on PATH alone may be the system's kill, which knows nothing of the
+// identity it is given, or anybody's.
+std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own,
+                                              std::vector<std::string>* passedOver) {
+  const std::string word = name != nullptr ? name : "";
   const std::string ownDirectory = OwnDirectory();
   const std::string searchPath = SearchPath();
-  const std::optional<std::string> program =
-      posix::ResolveProgram(name != nullptr ? name : "", ownDirectory,
-                            privileged_ ? "" : searchPath, IsExecutableFile, IsTrustedQuietly);
-  if (!program) return {};
-  *own = posix::IsOwnProgram(*program, ownDirectory, searchPath);
-  return *program;
-}
-
-// With the right to end anyone's processes, only the package's own command
-// is started: one found on PATH alone may be the system's kill, which knows
-// nothing of the identity it is given, or anybody's.
-std::optional<std::string> LinuxPlatform::ResolveCommand(const std::string& name) const {
-  const std::string own = OwnDirectory();
-  std::optional<std::string> program = posix::ResolveProgram(
-      name, own, privileged_ ? "" : SearchPath(), IsExecutableFile, IsTrustedProgram);
-  if (program || !privileged_) return program;
-  if (const auto onPath =
-          posix::ResolveProgram(name, "", SearchPath(), IsExecutableFile, IsTrustedProgram)) {
-    std::fprintf(stderr,
-                 "zeitwache: not starting %s found only on PATH: a privileged run starts "
-                 "only its own %s\n",
-                 onPath->c_str(), name.c_str());
+  const auto trusted = [&](const std::string& path) {
+    const std::string why = posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid()));
+    if (!why.empty() && passedOver != nullptr) {
+      passedOver->push_back("not starting untrusted " + path + ": " + why);
+    }
+    return why.empty();
+  };
+  const std::optional<std::string> program = posix::ResolveProgram(
+      word, ownDirectory, privileged_ ? "" : searchPath, IsExecutableFile, trusted);
+  if (program) {
+    *own = posix::IsOwnProgram(*program, ownDirectory, searchPath);
+    return *program;
   }
-  return std::nullopt;
+  if (!privileged_ || passedOver == nullptr) return {};
+  if (const auto onPath = posix::ResolveProgram(word, "", searchPath, IsExecutableFile, trusted)) {
+    passedOver->push_back("not starting " + *onPath +
+                          " found only on PATH: a privileged run starts only its own " + word);
+  }
+  return {};
 }
 
 // A started command may already have ended (it is not reaped yet, so its

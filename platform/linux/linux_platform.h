@@ -62,7 +62,8 @@ class LinuxPlatform : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
-  std::string FindCommandProgram(const char* name, bool* own) override;
+  std::string FindCommandProgram(const char* name, bool* own,
+                                 std::vector<std::string>* passedOver) override;
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
   CommandState GetCommandState(Handle command, std::uint32_t* exitCode) override;
   bool SetCommandTarget(const TargetIdentity* target) override;
@@ -122,8 +123,6 @@ class LinuxPlatform : public Platform {
   std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts) const;
   std::int32_t BuildSnapshot();
   void RecordStarted(int pid, ProcessInformation* info);
-  // Where the command `name` is started from; nullopt when nowhere.
-  std::optional<std::string> ResolveCommand(const std::string& name) const;
   // Reaps the commands that have ended, without waiting, and forgets those
   // nobody holds a handle to any more.
   void ReapCommands();

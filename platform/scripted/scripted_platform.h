@@ -92,10 +92,11 @@ class ScriptedPlatform final : public Platform {
   /// ends with.
   std::int64_t commandRunsMs = 0;
   std::uint32_t commandExitCode = 0;
-  /// FindCommandProgram's answer: the path ("" for none) and whether it is
-  /// the program's own.
+  /// FindCommandProgram's answer: the path ("" for none), whether it is
+  /// the program's own, and what it passed over.
   std::string commandProgram = "C:\\ZEITWACHE\\kill.exe";
   bool commandProgramOwn = true;
+  std::vector<std::string> commandPassedOver;
   /// Called after every Sleep, e.g. to edit the watch list while the tool
   /// waits.
   std::function<void(ScriptedPlatform&)> onSleep;
@@ -172,8 +173,10 @@ class ScriptedPlatform final : public Platform {
   bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
                       std::uint32_t creationFlags, const StartupInfo& startupInfo,
                       ProcessInformation* processInformation) override;
-  std::string FindCommandProgram(const char*, bool* own) override {
+  std::string FindCommandProgram(const char*, bool* own,
+                                 std::vector<std::string>* passedOver) override {
     *own = commandProgramOwn;
+    if (passedOver != nullptr) *passedOver = commandPassedOver;
     return commandProgram;
   }
   bool TerminateProcess(Handle process, std::uint32_t exitCode) override;

@@ -1,7 +1,5 @@
 #include "platform/win32/command_lookup.h"
 
-#include <cstdio>
-
 #include "base/ascii.h"
 #include "platform/win32_errors.h"
 
@@ -9,7 +7,6 @@
 #include <windows.h>
 
 #include <utility>
-#include <vector>
 #endif
 
 namespace zw::win32 {
@@ -147,25 +144,24 @@ bool ResolveCommandProgram(const char* commandLine, const SecurityReader& securi
   const auto distrust = [&](const std::string& candidate) {
     return DistrustOf(candidate, security);
   };
-  const auto skipped = [](const std::string& candidate, const std::string& why) {
-    std::fprintf(stderr, "zeitwache: not starting untrusted %s: %s\n", candidate.c_str(),
-                 why.c_str());
-  };
   std::optional<std::string> found =
-      FindProgram(word, ModuleDirectory(), SearchPath(), IsFile, distrust, skipped);
+      FindProgram(word, ModuleDirectory(), SearchPath(), IsFile, distrust);
   if (!found) return false;
   *program = std::move(*found);
   return true;
 }
 
 std::string LocateCommandProgram(std::string_view name, const SecurityReader& security,
-                                 bool* beside) {
+                                 bool* beside, std::vector<std::string>* skipped) {
   const std::string moduleDirectory = ModuleDirectory();
   const auto distrust = [&](const std::string& candidate) {
     return DistrustOf(candidate, security);
   };
+  const auto tell = [&](const std::string& candidate, const std::string& why) {
+    if (skipped != nullptr) skipped->push_back("not starting untrusted " + candidate + ": " + why);
+  };
   std::optional<std::string> found =
-      FindProgram(name, moduleDirectory, SearchPath(), IsFile, distrust);
+      FindProgram(name, moduleDirectory, SearchPath(), IsFile, distrust, tell);
   if (!found) return {};
   const std::size_t slash = found->find_last_of("\\/");
   *beside = slash != std::string::npos && !moduleDirectory.empty() &&

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/file_dacl.h"
 
@@ -55,17 +56,17 @@ std::string ModuleDirectory();
 /// `*program`. `*program` stays empty when the command line's program
 /// holds a path (CreateProcessA then searches nowhere). False when the
 /// program is found nowhere. A program found on PATH is judged by
-/// DistrustOf with `security`; an untrusted one is skipped with one line on
-/// standard error.
+/// DistrustOf with `security`; an untrusted one is skipped.
 bool ResolveCommandProgram(const char* commandLine, const SecurityReader& security,
                            std::string* program);
 
 /// The program a run would start for the bare program `name`: FindProgram's
-/// answer on this system with the same judgement of PATH entries, but silent;
-/// empty when none is found. `*beside` tells whether it stands beside the
-/// running executable, where this program's own commands are installed.
+/// answer on this system with the same judgement of PATH entries; empty
+/// when none is found. `*beside` tells whether it stands beside the running
+/// executable, where this program's own commands are installed. Each
+/// untrusted one skipped is a line in `*skipped` (nullptr: not wanted).
 std::string LocateCommandProgram(std::string_view name, const SecurityReader& security,
-                                 bool* beside);
+                                 bool* beside, std::vector<std::string>* skipped);
 #endif
 
 }  // namespace zw::win32

@@ -235,11 +235,12 @@ class Win32Platform : public Platform {
     return true;
   }
 
-  std::string FindCommandProgram(const char* name, bool* own) override {
+  std::string FindCommandProgram(const char* name, bool* own,
+                                 std::vector<std::string>* passedOver) override {
     const std::string_view word = name != nullptr ? name : "";
     *own = false;
     if (word.empty() || win32::HoldsPath(word)) return std::string(word);
-    return win32::LocateCommandProgram(word, win32::ReadFileSecurity, own);
+    return win32::LocateCommandProgram(word, win32::ReadFileSecurity, own, passedOver);
   }
 
   bool GetProcessStartMark(Handle process, std::uint64_t* mark) override {
