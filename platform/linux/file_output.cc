@@ -21,14 +21,16 @@
 namespace zw {
 namespace {
 
-bool WriteAll(int fd, std::string_view contents) {
+// 0, or the errno that stopped the write (EIO where it wrote nothing).
+int WriteAll(int fd, std::string_view contents) {
   while (!contents.empty()) {
     const ssize_t written = ::write(fd, contents.data(), contents.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written < 0) return errno;
+    if (written == 0) return EIO;
     contents.remove_prefix(static_cast<std::size_t>(written));
   }
-  return true;
+  return 0;
 }
 
 // Where a write to `path` lands: a symbolic link is followed (a few hops,
@@ -81,16 +83,14 @@ std::uint32_t LinuxPlatform::ReplaceFileContents(const char* link, std::string_v
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return posix::ErrnoToWin32(errno);
   // mkstemp creates 0600; the file is for other users' collectors to read.
-  bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, contents) && ::fsync(fd) == 0;
-  int error = written ? 0 : errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return kErrorSuccess;
-  if (written) error = errno;
+  int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;
+  if (error == 0) error = WriteAll(fd, contents);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) == 0) return kErrorSuccess;
+  if (error == 0) error = errno;
   ::unlink(temporary.c_str());
-  return posix::ErrnoToWin32(error == 0 ? EIO : error);
+  return posix::ErrnoToWin32(error);
 }
 
 bool IsJournalStream(StandardStream stream) {

@@ -115,10 +115,12 @@ bool LinuxPlatform::CreateProcessA(const char* applicationName, char* commandLin
     if (!found.empty()) program = std::move(found);
   }
   if (!program) return Fail(kErrorFileNotFound);
-  const posix::StartResult started = posix::StartProgram(*program, args);
-  if (started.pid < 0) return Fail(posix::ErrnoToWin32(started.error));
-  commands_[started.pid] = StartedCommand{};
-  RecordStarted(started.pid, processInformation);
+  int pid = -1;
+  if (const int error = posix::StartProgram(*program, args, &pid); error != 0) {
+    return Fail(posix::ErrnoToWin32(error));
+  }
+  commands_[pid] = StartedCommand{};
+  RecordStarted(pid, processInformation);
   return true;
 }
 
@@ -133,11 +135,11 @@ std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own,
   const std::string ownDirectory = OwnDirectory();
   const std::string searchPath = SearchPath();
   const auto trusted = [&](const std::string& path) {
-    const std::string why = posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid()));
-    if (!why.empty() && passedOver != nullptr) {
-      passedOver->push_back("not starting untrusted " + path + ": " + why);
+    const auto why = posix::DistrustOf(path, static_cast<std::uint32_t>(::geteuid()));
+    if (why && passedOver != nullptr) {
+      passedOver->push_back("not starting untrusted " + path + ": " + *why);
     }
-    return why.empty();
+    return !why;
   };
   const std::optional<std::string> program = posix::ResolveProgram(
       word, ownDirectory, privileged_ ? "" : searchPath, IsExecutableFile, trusted);
@@ -157,8 +159,9 @@ std::string LinuxPlatform::FindCommandProgram(const char* name, bool* own,
 // start time is still there to pin it).
 void LinuxPlatform::RecordStarted(int pid, ProcessInformation* info) {
   const auto id = static_cast<std::uint32_t>(pid);
-  int error = 0;
-  ProcessIdentity identity = Identify(id, &error, true).value_or(ProcessIdentity{id});
+  // Left at the pid alone where it cannot be read.
+  ProcessIdentity identity{id};
+  Identify(id, true, &identity);
   info->process = AddHandle({HandleKind::kProcess, identity, pid});
   info->thread = AddHandle({HandleKind::kThread, identity});
   info->processId = id;

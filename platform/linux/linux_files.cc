@@ -49,8 +49,8 @@ std::uint32_t LinuxPlatform::GetPrivateProfileStringA(const char* section, const
 std::uint32_t LinuxPlatform::ReadWholeFile(const char* path, std::size_t limit,
                                            std::string* contents) {
   contents->clear();
-  const int fd = profiles_.Open(path);
-  if (fd < 0) return posix::ErrnoToWin32(errno);
+  int fd = -1;
+  if (const int error = profiles_.Open(path, &fd); error != 0) return posix::ErrnoToWin32(error);
   // Only an ordinary file is a file here: a directory or a device in the
   // list's place cannot be read as one.
   struct stat info {};
@@ -68,8 +68,10 @@ std::uint32_t LinuxPlatform::ReadWholeFile(const char* path, std::size_t limit,
 // name differs from the list's only in case is found before the list, or is
 // the list where there is none.
 bool LinuxPlatform::WritableByOthers(const char* path, bool* writable) {
-  const int fd = profiles_.Open(path);
-  if (fd < 0) return Fail(posix::ErrnoToWin32(errno));
+  int fd = -1;
+  if (const int error = profiles_.Open(path, &fd); error != 0) {
+    return Fail(posix::ErrnoToWin32(error));
+  }
   struct stat status {};
   const int error = ::fstat(fd, &status) == 0 ? 0 : errno;
   ::close(fd);
@@ -86,8 +88,9 @@ std::uint32_t LinuxPlatform::JudgeFileTrust(const char* fileName,
   const std::optional<std::string> path = profiles_.Resolve(fileName, &moved);
   if (!path) return kErrorFileNotFound;
   std::vector<posix::PathFacts> facts;
-  int error = 0;
-  if (!posix::CollectPathFacts(*path, &facts, &error)) return posix::ErrnoToWin32(error);
+  if (const int error = posix::CollectPathFacts(*path, &facts); error != 0) {
+    return posix::ErrnoToWin32(error);
+  }
   *findings = posix::TrustFindings(facts, static_cast<std::uint32_t>(::geteuid()));
   if (moved) findings->push_back(*path + " is no longer in the directory the run began in");
   return kErrorSuccess;

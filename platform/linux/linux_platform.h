@@ -116,8 +116,10 @@ class LinuxPlatform : public Platform {
   bool Fail(std::uint32_t error);
   Handle AddHandle(const HandleEntry& entry);
   HandleEntry* FindHandle(Handle handle);
-  // `allowEnded` admits a process that has ended but is not reaped yet.
-  std::optional<ProcessIdentity> Identify(std::uint32_t pid, int* error, bool allowEnded);
+  // Reads process `pid` into `*identity`: 0, or the errno with `*identity`
+  // unchanged. `allowEnded` admits a process that has ended but is not
+  // reaped yet.
+  int Identify(std::uint32_t pid, bool allowEnded, ProcessIdentity* identity);
   // The process as the latest snapshot read it; nullopt when not listed.
   std::optional<ProcessIdentity> FromSnapshot(std::uint32_t pid) const;
   std::optional<ProcessIdentity> IdentityOf(const posix::ProcFacts& facts) const;

@@ -38,14 +38,17 @@ Handle LinuxPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) 
     return Handle::kNull;
   }
   int error = privileged_ ? 0 : SignalRight(processId);
-  std::optional<ProcessIdentity> identity;
-  if (error == 0) identity = FromSnapshot(processId);
-  if (error == 0 && !identity) identity = Identify(processId, &error, false);
-  if (!identity) {
+  ProcessIdentity identity;
+  if (error == 0) {
+    const std::optional<ProcessIdentity> listed = FromSnapshot(processId);
+    error = listed ? 0 : Identify(processId, false, &identity);
+    if (listed) identity = *listed;
+  }
+  if (error != 0) {
     Fail(OpenError(error));
     return Handle::kNull;
   }
-  return AddHandle({HandleKind::kProcess, *identity});
+  return AddHandle({HandleKind::kProcess, identity});
 }
 
 std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::FromSnapshot(std::uint32_t pid) const {
@@ -72,19 +75,17 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
                          facts.pid == 1 || posix::IsKernelThread(facts.flags)};
 }
 
-std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::Identify(std::uint32_t pid, int* error,
-                                                                      bool allowEnded) {
+int LinuxPlatform::Identify(std::uint32_t pid, bool allowEnded, ProcessIdentity* identity) {
   posix::ProcStat stat;
-  *error = reader_.ReadStat(pid, &stat);
-  if (*error != 0) return std::nullopt;
+  if (const int error = reader_.ReadStat(pid, &stat); error != 0) return error;
   if (stat.pid != pid || (!allowEnded && !posix::IsRunningState(stat.state, stat.threads))) {
-    *error = ESRCH;
-    return std::nullopt;
+    return ESRCH;
   }
-  const auto identity =
+  const std::optional<ProcessIdentity> read =
       IdentityOf({pid, stat.startTicks, stat.userTicks, stat.kernelTicks, stat.flags});
-  if (!identity) *error = EINVAL;
-  return identity;
+  if (!read) return EINVAL;
+  *identity = *read;
+  return 0;
 }
 
 bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
@@ -95,10 +96,8 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime
   ProcessIdentity current;
   ProcessIdentity* identity = &current;
   if (process == kCurrentProcess) {
-    int error = 0;
-    const auto self = Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
-    if (!self) return Fail(posix::ErrnoToWin32(error));
-    current = *self;
+    const int error = Identify(static_cast<std::uint32_t>(::getpid()), false, &current);
+    if (error != 0) return Fail(posix::ErrnoToWin32(error));
   } else {
     HandleEntry* entry = FindHandle(process);
     if (entry == nullptr || entry->kind != HandleKind::kProcess) {
@@ -118,10 +117,10 @@ bool LinuxPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime
 bool LinuxPlatform::GetProcessStartMark(Handle process, std::uint64_t* mark) {
   if (mark == nullptr) return Fail(kErrorInvalidParameter);
   if (process == kCurrentProcess) {
-    int error = 0;
-    const auto self = Identify(static_cast<std::uint32_t>(::getpid()), &error, false);
-    if (!self) return Fail(posix::ErrnoToWin32(error));
-    *mark = self->startTicks;
+    ProcessIdentity self;
+    const int error = Identify(static_cast<std::uint32_t>(::getpid()), false, &self);
+    if (error != 0) return Fail(posix::ErrnoToWin32(error));
+    *mark = self.startTicks;
     return true;
   }
   const HandleEntry* entry = FindHandle(process);

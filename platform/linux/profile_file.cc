@@ -52,21 +52,15 @@ std::optional<std::string> ProfileNameAt(int dirFd, const std::string& directory
 }
 
 // Opens the profile `base` under `dirFd` (AT_FDCWD: under `directory`), or
-// its namesake in another letter case. -1 when neither. Non-blocking, so
-// that a FIFO in place of the file cannot hang the caller.
-int OpenProfileAt(int dirFd, const std::string& directory, const std::string& base) {
+// its namesake in another letter case, into `*fd`. 0 or the errno (ENOENT
+// when neither exists). Non-blocking, so that a FIFO in place of the file
+// cannot hang the caller.
+int OpenProfileAt(int dirFd, const std::string& directory, const std::string& base, int* fd) {
   const std::optional<std::string> name = ProfileNameAt(dirFd, directory, base);
-  if (!name) {
-    errno = ENOENT;
-    return -1;
-  }
+  if (!name) return ENOENT;
   const std::string at = dirFd == AT_FDCWD ? directory + '/' + *name : *name;
-  return ::openat(dirFd, at.c_str(), kOpenFlags);
-}
-
-int OpenProfile(const std::string& path) {
-  const auto [directory, base] = SplitPath(path);
-  return OpenProfileAt(AT_FDCWD, directory, base);
+  *fd = ::openat(dirFd, at.c_str(), kOpenFlags);
+  return *fd < 0 ? errno : 0;
 }
 
 // The content of the open profile `fd`, and in `*info` its stamps as they
@@ -95,14 +89,6 @@ std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
   return std::nullopt;
 }
 
-int OpenProfileFile(const char* fileName) {
-  if (fileName == nullptr || *fileName == '\0') {
-    errno = ENOENT;
-    return -1;
-  }
-  return OpenProfile(fileName);
-}
-
 FileStamp StampOf(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::int64_t>(info.st_size), Ns(info.st_mtim), Ns(info.st_ctim)};
@@ -126,14 +112,11 @@ int ProfileCache::PinnedDirectory(const std::string& directory) {
   return directory == pinName_ ? pinFd_ : -1;
 }
 
-int ProfileCache::Open(const char* fileName) {
-  if (fileName == nullptr || *fileName == '\0') {
-    errno = ENOENT;
-    return -1;
-  }
+int ProfileCache::Open(const char* fileName, int* fd) {
+  if (fileName == nullptr || *fileName == '\0') return ENOENT;
   const auto [directory, base] = SplitPath(fileName);
   const int dirFd = PinnedDirectory(directory);
-  return OpenProfileAt(dirFd >= 0 ? dirFd : AT_FDCWD, directory, base);
+  return OpenProfileAt(dirFd >= 0 ? dirFd : AT_FDCWD, directory, base, fd);
 }
 
 std::optional<std::string> ProfileCache::Resolve(const char* fileName, bool* moved) {
@@ -154,9 +137,8 @@ std::optional<std::string> ProfileCache::Resolve(const char* fileName, bool* mov
 }
 
 const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) {
-  if (fileName == nullptr || *fileName == '\0') return nullptr;
-  const int fd = Open(fileName);
-  if (fd < 0) return nullptr;
+  int fd = -1;
+  if (Open(fileName, &fd) != 0) return nullptr;
   struct stat info {};
   const bool same = index_ && name_ == fileName;
   if (::fstat(fd, &info) == 0 && same && StampOf(info) == stamp_ &&

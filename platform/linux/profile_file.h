@@ -25,12 +25,6 @@ inline constexpr std::size_t kProfileFileLimit = 16 * 1024 * 1024;
 std::optional<std::string> PickCaseInsensitive(std::vector<std::string> names,
                                                std::string_view wanted);
 
-/// Opens `fileName` read-only and without blocking (a FIFO cannot hang
-/// the caller), or its case-insensitive namesake in the same directory when
-/// no file has exactly that name. The descriptor, or -1 with errno set
-/// (ENOENT when neither exists).
-int OpenProfileFile(const char* fileName);
-
 /// What tells one version of a file from another.
 struct FileStamp {
   std::uint64_t device = 0;
@@ -62,11 +56,14 @@ class ProfileCache {
   ProfileCache(const ProfileCache&) = delete;
   ProfileCache& operator=(const ProfileCache&) = delete;
 
-  /// Opens `fileName` as OpenProfileFile does, its directory through a
+  /// Opens `fileName` read-only and without blocking (a FIFO cannot hang
+  /// the caller) into `*fd`, or its case-insensitive namesake in the same
+  /// directory when no file has exactly that name; its directory through a
   /// descriptor opened at the first call and kept: a directory renamed or
   /// replaced since is never followed. Files of other directories are
-  /// opened by their path. -1 with errno set.
-  int Open(const char* fileName);
+  /// opened by their path. Returns 0, or the errno (ENOENT when neither
+  /// exists).
+  int Open(const char* fileName, int* fd);
 
   /// The path of the file Open would open now (its namesake's where that
   /// is the one), nullopt when there is none. `*moved` is true when the
@@ -76,7 +73,7 @@ class ProfileCache {
   /// How often a file was parsed.
   std::uint64_t Parses() const { return parses_; }
 
-  /// The parsed content of `fileName` (found as OpenProfileFile finds it),
+  /// The parsed content of `fileName` (found as Open finds it),
   /// or nullptr when it cannot be read. Valid until the next call.
   const ProfileIndex* Load(const char* fileName, std::size_t limit = kProfileFileLimit);
 

@@ -32,13 +32,15 @@ void MarkDescriptorsCloseOnExec(int openMax) {
   ::_exit(127);
 }
 
-// True when the child reported an exec failure before the pipe closed.
-bool ReadExecError(int fd, int* error) {
+// The errno of the exec the child reported before the pipe closed; 0 when
+// the pipe closed without one, as a successful exec closes it.
+int ReadExecError(int fd) {
+  int error = 0;
   ssize_t got = 0;
   do {
-    got = ::read(fd, error, sizeof *error);
+    got = ::read(fd, &error, sizeof error);
   } while (got < 0 && errno == EINTR);
-  return got == static_cast<ssize_t>(sizeof *error);
+  return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
 void WaitFor(pid_t pid) {
@@ -49,32 +51,32 @@ void WaitFor(pid_t pid) {
 
 }  // namespace
 
-StartResult StartProgram(const std::string& path, const std::vector<std::string>& args) {
+int StartProgram(const std::string& path, const std::vector<std::string>& args, int* pid) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   const long openMax = ::sysconf(_SC_OPEN_MAX);
   int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return {-1, errno};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+  const pid_t child = ::fork();
+  if (child == 0) {
     RunChild(path.c_str(), argv.data(), report[1], openMax > 0 ? static_cast<int>(openMax) : 1024);
   }
   const int forkError = errno;
   ::close(report[1]);
-  if (pid < 0) {
+  if (child < 0) {
     ::close(report[0]);
-    return {-1, forkError};
+    return forkError;
   }
-  int execError = 0;
-  const bool failed = ReadExecError(report[0], &execError);
+  const int execError = ReadExecError(report[0]);
   ::close(report[0]);
-  if (failed) {
-    WaitFor(pid);  // it exits right after reporting
-    return {-1, execError};
+  if (execError != 0) {
+    WaitFor(child);  // it exits right after reporting
+    return execError;
   }
-  return {pid, 0};
+  *pid = child;
+  return 0;
 }
 
 std::uint32_t WaitForEnd(int pid) {

@@ -9,16 +9,12 @@
 
 namespace zw::posix {
 
-struct StartResult {
-  int pid = -1;   // the started process, -1 on failure
-  int error = 0;  // errno of the failure
-};
-
 /// Starts `path` with `args` (argv[0] included), the caller's environment
-/// and current directory; only descriptors 0..2 are passed on. A failure of
-/// the exec itself is reported here, not just in the child. The child must
-/// be reaped with ReapIfEnded.
-StartResult StartProgram(const std::string& path, const std::vector<std::string>& args);
+/// and current directory; only descriptors 0..2 are passed on. Returns 0
+/// with the child in `*pid`, or the errno; a failure of the exec itself is
+/// reported here, not just in the child. The child must be reaped with
+/// ReapIfEnded.
+int StartProgram(const std::string& path, const std::vector<std::string>& args, int* pid);
 
 /// Reaps child `pid` if it has ended, without waiting: its exit code, or 128
 /// + the signal that ended it; 1 when it is no child of this process (any

@@ -44,14 +44,11 @@ std::string Join(const std::string& directory, const std::string& name) {
   return directory == "/" ? "/" + name : directory + "/" + name;
 }
 
-bool Lstat(const std::string& path, std::vector<PathFacts>* facts, int* error) {
+int Lstat(const std::string& path, std::vector<PathFacts>* facts) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    *error = errno;
-    return false;
-  }
+  if (::lstat(path.c_str(), &info) != 0) return errno;
   facts->push_back({path, info.st_uid, info.st_mode});
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -73,38 +70,33 @@ std::vector<std::string> TrustFindings(const std::vector<PathFacts>& facts, std:
   return findings;
 }
 
-std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid) {
-  const std::vector<std::string> findings = TrustFindings(facts, euid);
-  return findings.empty() ? std::string() : findings.front();
+std::optional<std::string> JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid) {
+  std::vector<std::string> findings = TrustFindings(facts, euid);
+  if (findings.empty()) return std::nullopt;
+  return std::move(findings.front());
 }
 
 // Puts the names of the target of link `link` in front of `names`; an
 // absolute target sets `current` back to the root, which is already judged.
-bool FollowLink(const std::string& link, std::string* current, std::deque<std::string>* names,
-                int* error) {
+int FollowLink(const std::string& link, std::string* current, std::deque<std::string>* names) {
   char target[PATH_MAX];
   const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) {
-    *error = length < 0 ? errno : ENAMETOOLONG;
-    return false;
-  }
+  if (length < 0) return errno;
+  if (static_cast<std::size_t>(length) >= sizeof target) return ENAMETOOLONG;
   const std::string_view text(target, static_cast<std::size_t>(length));
   // assign(): GCC 12 at -O3 takes `= "/"` here for an overlapping copy.
   if (text.starts_with('/')) current->assign(1, '/');
   PushNames(text, names);
-  return true;
+  return 0;
 }
 
-bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, int* error) {
+int CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts) {
   facts->clear();
-  if (!path.starts_with('/')) {
-    *error = EINVAL;
-    return false;
-  }
+  if (!path.starts_with('/')) return EINVAL;
   std::deque<std::string> names;
   PushNames(path, &names);
   std::string current = "/";
-  if (!Lstat(current, facts, error)) return false;
+  if (const int error = Lstat(current, facts); error != 0) return error;
   int links = 0;
   while (!names.empty()) {
     const std::string name = std::move(names.front());
@@ -116,24 +108,20 @@ bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, in
       continue;
     }
     const std::string next = Join(current, name);
-    if (!Lstat(next, facts, error)) return false;
+    if (const int error = Lstat(next, facts); error != 0) return error;
     if (!IsLink(facts->back().mode)) {
       current = next;
       continue;
     }
-    if (++links > kMaxLinks) {
-      *error = ELOOP;
-      return false;
-    }
-    if (!FollowLink(next, &current, &names, error)) return false;
+    if (++links > kMaxLinks) return ELOOP;
+    if (const int error = FollowLink(next, &current, &names); error != 0) return error;
   }
-  return true;
+  return 0;
 }
 
-std::string DistrustOf(const std::string& path, std::uint32_t euid) {
+std::optional<std::string> DistrustOf(const std::string& path, std::uint32_t euid) {
   std::vector<PathFacts> facts;
-  int error = 0;
-  if (!CollectPathFacts(path, &facts, &error)) {
+  if (const int error = CollectPathFacts(path, &facts); error != 0) {
     return "cannot be resolved (" + std::string(std::strerror(error)) + ")";
   }
   return JudgeTrust(facts, euid);

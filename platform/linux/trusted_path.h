@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,26 +18,26 @@ struct PathFacts {
   std::uint32_t mode = 0;  // st_mode, file type bits included
 };
 
-/// Why the names a path passes through make it untrusted for user `euid`,
-/// or empty when they do not. `facts` are every directory looked into, each
+/// Why the names a path passes through make it untrusted for user `euid`;
+/// nullopt when they do not. `facts` are every directory looked into, each
 /// symbolic link followed and the file reached, in the order they are met,
 /// the file last. Each must be owned by root or `euid`; none but a link may
 /// be writable by group or others, except a sticky directory other than the
 /// last name: in it no one may replace what another owns, and what is
 /// looked up in it is itself among `facts`, so its owner is checked.
-std::string JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid);
+std::optional<std::string> JudgeTrust(const std::vector<PathFacts>& facts, std::uint32_t euid);
 
 /// Every reason JudgeTrust could give, one per name, in the order met.
 std::vector<std::string> TrustFindings(const std::vector<PathFacts>& facts, std::uint32_t euid);
 
 /// Resolves the absolute `path` name by name as the kernel does, links
 /// included, and collects the PathFacts of every name met on the way, the
-/// root first and the file last. False, with `*error` set to an errno, when
-/// a name is missing, a link loops, or the path is not absolute.
-bool CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts, int* error);
+/// root first and the file last. Returns 0, or the errno when a name is
+/// missing, a link loops, or the path is not absolute.
+int CollectPathFacts(const std::string& path, std::vector<PathFacts>* facts);
 
 /// The reason `path` is not to be started by user `euid`, read from the file
-/// system; empty when it may be.
-std::string DistrustOf(const std::string& path, std::uint32_t euid);
+/// system; nullopt when it may be.
+std::optional<std::string> DistrustOf(const std::string& path, std::uint32_t euid);
 
 }  // namespace zw::posix

@@ -79,14 +79,14 @@ std::optional<std::string> FindProgram(
     if (!inPath) continue;
     // Beside the executable the installer decides what lies; on the path,
     // anybody who can write a folder could.
-    const std::string why = distrust ? distrust(*inPath) : std::string();
-    if (why.empty()) return inPath;
-    if (skipped) skipped(*inPath, why);
+    const std::optional<std::string> why = distrust ? distrust(*inPath) : std::nullopt;
+    if (!why) return inPath;
+    if (skipped) skipped(*inPath, *why);
   }
   return std::nullopt;
 }
 
-std::string DistrustOf(const std::string& path, const SecurityReader& security) {
+std::optional<std::string> DistrustOf(const std::string& path, const SecurityReader& security) {
   const std::size_t slash = path.find_last_of("\\/");
   std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
   if (folder.empty() || folder.back() == ':') folder += '\\';
@@ -99,7 +99,7 @@ std::string DistrustOf(const std::string& path, const SecurityReader& security) 
     }
     if (LetsOthersChange(info)) return object + " can be changed by other users";
   }
-  return {};
+  return std::nullopt;
 }
 
 #ifdef _WIN32

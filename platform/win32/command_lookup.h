@@ -14,8 +14,8 @@
 
 namespace zw::win32 {
 
-/// Why a program must not be started (empty: it may be).
-using Distrust = std::function<std::string(const std::string& program)>;
+/// Why a program must not be started (nullopt: it may be).
+using Distrust = std::function<std::optional<std::string>(const std::string& program)>;
 
 /// The program name of `commandLine` as CreateProcessA reads it: the text
 /// in the leading double quotes, or up to the first blank or tab.
@@ -44,8 +44,8 @@ std::optional<std::string> FindProgram(
 /// What speaks against starting the program at `path`: that it, or the
 /// folder that holds it, can be changed by anybody but the administrators,
 /// the system and the caller (LetsOthersChange), or that either's DACL
-/// cannot be read. Empty when nothing does.
-std::string DistrustOf(const std::string& path, const SecurityReader& security);
+/// cannot be read. nullopt when nothing does.
+std::optional<std::string> DistrustOf(const std::string& path, const SecurityReader& security);
 
 #ifdef _WIN32
 /// The folder of the running executable; empty when it cannot be told.
