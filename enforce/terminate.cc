@@ -62,8 +62,8 @@ bool StartCommand(RunState& state, const TargetIdentity& target, ProcessInformat
   const std::string program = platform.FindCommandProgram("kill", &own, &passedOver);
   for (const std::string& line : passedOver) Print(state.errors, "zeitwache: %s\n", line.c_str());
   platform.SetCommandTarget(target.start != 0 ? &target : nullptr);
-  const bool started = !program.empty() &&
-                       platform.CreateProcessA(program.c_str(), commandLine, false, 0, startup, info);
+  const bool started = !program.empty() && platform.CreateProcessA(program.c_str(), commandLine,
+                                                                   false, 0, startup, info);
   if (!started) *error = program.empty() ? kErrorFileNotFound : platform.GetLastError();
   platform.SetCommandTarget(nullptr);
   return started;

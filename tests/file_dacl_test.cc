@@ -44,7 +44,8 @@ TEST(FileDaclTest, FileAndDirectoriesAboveItOthersCouldChange) {
     EXPECT_EQ(findings, c.findings);
   }
   std::vector<std::string> findings;
-  EXPECT_EQ(JudgeByDacls(list, [](const std::string&, SecurityInfo*) { return 5u; }, &findings), 5u);
+  const auto denied = [](const std::string&, SecurityInfo*) { return 5u; };
+  EXPECT_EQ(JudgeByDacls(list, denied, &findings), 5u);
   EXPECT_EQ(PathAndAncestors("\\\\srv\\share\\zw\\ZEITWACHE.INI"),
             (std::vector<std::string>{"\\\\srv\\share\\zw\\ZEITWACHE.INI", "\\\\srv\\share\\zw",
                                       "\\\\srv\\share\\"}));

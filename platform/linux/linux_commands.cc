@@ -91,7 +91,7 @@ void LinuxPlatform::HoldTermination(bool hold) { posix::BlockTerminationSignals(
 // In the environment, which the commands started next inherit.
 bool LinuxPlatform::SetCommandTarget(const TargetIdentity* target) {
   const int result = target != nullptr ? ::setenv(kTargetVariable, FormatTarget(*target).c_str(), 1)
-                                        : ::unsetenv(kTargetVariable);
+                                       : ::unsetenv(kTargetVariable);
   return result == 0 || Fail(posix::ErrnoToWin32(errno));
 }
 

@@ -137,8 +137,7 @@ class ScriptedPlatform final : public Platform {
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override;
   /// From `files`, by exact path; counted in `fileReads`.
-  std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
-                              std::string* contents) override {
+  std::uint32_t ReadWholeFile(const char* path, std::size_t limit, std::string* contents) override {
     ++fileReads;
     contents->clear();
     if (Fails(ScriptedOp::kReadWholeFile)) return lastError_;

@@ -85,12 +85,11 @@ class Win32Platform : public Platform {
   }
 
   // Others may go on writing and renaming the file while it is read.
-  std::uint32_t ReadWholeFile(const char* path, std::size_t limit,
-                              std::string* contents) override {
+  std::uint32_t ReadWholeFile(const char* path, std::size_t limit, std::string* contents) override {
     contents->clear();
-    const HANDLE file = ::CreateFileA(path, GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
     DWORD error = ::GetFileType(file) == FILE_TYPE_DISK ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     constexpr DWORD kChunk = 64 * 1024;
@@ -99,7 +98,8 @@ class Win32Platform : public Platform {
       const std::size_t at = contents->size();
       contents->resize(at + kChunk);
       DWORD read = 0;
-      if (!::ReadFile(file, contents->data() + at, kChunk, &read, nullptr)) error = ::GetLastError();
+      const BOOL ok = ::ReadFile(file, contents->data() + at, kChunk, &read, nullptr);
+      if (!ok) error = ::GetLastError();
       contents->resize(at + read);
       if (read == 0) break;
     }
