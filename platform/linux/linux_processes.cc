@@ -17,14 +17,6 @@ namespace {
 // The largest pid a process can have; the reserved 0xFFFFFFFE, which the
 // logic gives the pseudo processes, lies beyond it and never opens.
 constexpr std::uint32_t kMaxPid = std::numeric_limits<pid_t>::max();
-// The error OpenProcess reports: the platform says "invalid parameter" for
-// any pid that names no running process.
-std::uint32_t OpenError(int error) {
-  if (error == ENOENT || error == ESRCH || error == EINVAL) {
-    return kErrorInvalidParameter;
-  }
-  return posix::ErrnoToWin32(error);
-}
 // Whether this process may signal `pid`, as kill(2) decides it: 0, or the
 // errno (EPERM: another user's process; ESRCH: gone).
 int SignalRight(std::uint32_t pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 ? 0 : errno; }
@@ -44,8 +36,10 @@ Handle LinuxPlatform::OpenProcess(std::uint32_t, bool, std::uint32_t processId) 
     error = listed ? 0 : Identify(processId, false, &identity);
     if (listed) identity = *listed;
   }
+  // ESRCH and EINVAL become "invalid parameter", as the platform says for
+  // any pid that names no running process.
   if (error != 0) {
-    Fail(OpenError(error));
+    Fail(posix::ErrnoToWin32(error));
     return Handle::kNull;
   }
   return AddHandle({HandleKind::kProcess, identity});
@@ -77,7 +71,10 @@ std::optional<LinuxPlatform::ProcessIdentity> LinuxPlatform::IdentityOf(
 
 int LinuxPlatform::Identify(std::uint32_t pid, bool allowEnded, ProcessIdentity* identity) {
   posix::ProcStat stat;
-  if (const int error = reader_.ReadStat(pid, &stat); error != 0) return error;
+  // No entry in /proc is no such process.
+  if (const int error = reader_.ReadStat(pid, &stat); error != 0) {
+    return error == ENOENT ? ESRCH : error;
+  }
   if (stat.pid != pid || (!allowEnded && !posix::IsRunningState(stat.state, stat.threads))) {
     return ESRCH;
   }
