@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/kill_protocol/target_identity.h"
-#include "report/metrics_file.h"
+#include "enforce/metrics_file.h"
 
 namespace zw {
 namespace {
