@@ -69,7 +69,8 @@ to_windows_path() {
 # start_probe <exe> <seconds> [<exit code>]: starts a copy of the probe (or
 # of the window probe, given its title and save file) that lies in the work
 # directory; sets probe_job (the launcher, which ends with the program and
-# reports its exit code) and probe_pid (its Windows process identifier).
+# reports its exit code), probe_pid (its Windows process identifier) and,
+# for the probe, probe_tid (its thread's).
 start_probe() {
   local exe="$1" pidfile="$1.pid"
   rm -f "$pidfile"
@@ -80,7 +81,8 @@ start_probe() {
     [[ -s "$pidfile" ]] && break
     sleep 0.1
   done
-  probe_pid="$(tr -d '\r\n' <"$pidfile" 2>/dev/null)"
+  probe_pid="$(sed -n 1p "$pidfile" 2>/dev/null | tr -d '\r')"
+  probe_tid="$(sed -n 2p "$pidfile" 2>/dev/null | tr -d '\r')"
   [[ -n "$probe_pid" ]] || { echo "FAIL: $exe did not start"; exit 1; }
 }
 
@@ -268,6 +270,9 @@ step_kill() {
   # Told a creation time the probe does not have, kill leaves it alone: the
   # probe is still there to be ended next.
   ZEITWACHE_TARGET="$probe_pid:1" expect_kill_refused 4 'created at another time' "$probe_pid"
+  # A thread's identifier names no process: refused, and its process lives on.
+  expect_kill_refused 2 "refusing to end process $probe_tid: a thread, not a process" "$probe_tid"
+  kill -0 "$probe_job" 2>/dev/null || fail "kill $probe_tid ended the thread's process"
   # A program without windows or a console of its own has nothing to be
   # asked through: terminated at once, and kill says so.
   wine "$bin/kill.exe" --grace=5 "$probe_pid" </dev/null >kill.out 2>kill.err
