@@ -12,4 +12,8 @@ namespace zw {
 /// GetNamedSecurityInfoA.
 std::uint32_t ReadFileSecurity(const char* objectName, SecurityInfo* info);
 
+/// As ReadFileSecurity, but of the reparse point (symbolic link, junction)
+/// `linkName` itself rather than of the object it leads to.
+std::uint32_t ReadLinkSecurity(const char* linkName, SecurityInfo* info);
+
 }  // namespace zw
