@@ -7,7 +7,7 @@
 #include "enforce/marking.h"
 #include "enforce/terminate.h"
 #include "inventory/inventory.h"
-#include "report/metrics_file.h"
+#include "enforce/metrics_file.h"
 
 namespace zw {
 namespace {

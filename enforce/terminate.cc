@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report/metrics_file.h"
+#include "enforce/metrics_file.h"
 
 namespace zw {
 namespace {

@@ -23,44 +23,44 @@ void LimitFindings(unsigned n, std::string_view limit, std::uint32_t used,
   const Limit parsed = ParseLimit(limit);
   if (parsed.form == LimitForm::kSeconds) return;
   if (parsed.form == LimitForm::kLegacy && AllDigits(limit)) {
-    findings.push_back(Format("AKT%03u=%s ist groesser als %ld; ein Lauf nimmt %u", n,
-                              Shown(limit).c_str(), kLargestLimit, used));
+    findings.push_back(Formatted("AKT%03u=%s ist groesser als %ld; ein Lauf nimmt %u", n,
+                                 Shown(limit).c_str(), kLargestLimit, used));
     return;
   }
-  findings.push_back(Format("AKT%03u=%s ist keine Zahl von Sekunden; ein Lauf nimmt %u", n,
-                            Shown(limit).c_str(), used));
+  findings.push_back(Formatted("AKT%03u=%s ist keine Zahl von Sekunden; ein Lauf nimmt %u", n,
+                               Shown(limit).c_str(), used));
 }
 
 // What a name holds that a run reads otherwise than its writer may think.
 void NameFindings(unsigned n, const std::string& name, std::vector<std::string>& findings) {
   if (name.empty()) {
     findings.push_back(
-        Format("PGM%03u ist leer; passt auf jeden Prozess, ein Lauf findet damit "
-               "nichts",
-               n));
+        Formatted("PGM%03u ist leer; passt auf jeden Prozess, ein Lauf findet damit "
+                  "nichts",
+                  n));
     return;
   }
   const std::string text = Shown(name);
   const char* shown = text.c_str();
   if (name.size() == 1 && !IsPattern(name)) {
     findings.push_back(
-        Format("PGM%03u=%s hat nur ein Zeichen; passt auf jeden Prozess, dessen Name so beginnt", n,
-               shown));
+        Formatted("PGM%03u=%s hat nur ein Zeichen; passt auf jeden Prozess, dessen Name so beginnt",
+                  n, shown));
   }
   if (name.find(';') != std::string::npos) {
-    findings.push_back(Format(
+    findings.push_back(Formatted(
         "PGM%03u=%s enthaelt ';'; ein Kommentar hinter dem Namen gehoert zum Namen", n, shown));
   }
   if (name.find_first_of("/\\") != std::string::npos) {
-    findings.push_back(
-        Format("PGM%03u=%s enthaelt einen Pfad; ein Prozessname hat keinen, der Eintrag passt nie",
-               n, shown));
+    findings.push_back(Formatted(
+        "PGM%03u=%s enthaelt einen Pfad; ein Prozessname hat keinen, der Eintrag passt nie", n,
+        shown));
   }
   if (std::any_of(name.begin(), name.end(), [](char c) { return (c & 0x80) != 0; })) {
     findings.push_back(
-        Format("PGM%03u=%s enthaelt Zeichen ausserhalb von ASCII; sie passen nur "
-               "in gleicher Schreibung",
-               n, shown));
+        Formatted("PGM%03u=%s enthaelt Zeichen ausserhalb von ASCII; sie passen nur "
+                  "in gleicher Schreibung",
+                  n, shown));
   }
 }
 
@@ -111,17 +111,6 @@ void PrintMatches(RunState& state, const std::vector<const ProcessRecord*>& matc
 
 }  // namespace
 
-std::string Format(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  char small[512];
-  const int needed = std::vsnprintf(small, sizeof small, format, args);
-  va_end(args);
-  if (needed < 0) return {};
-  return std::string(small,
-                     std::min<std::size_t>(static_cast<std::size_t>(needed), sizeof small - 1));
-}
-
 std::string Shown(std::string_view value) {
   if (value.size() <= kShownValueLength) return std::string(value);
   return std::string(value.substr(0, kShownValueLength)) + "...";
@@ -148,11 +137,11 @@ void EntryFindings(const std::map<std::string, KeyLine>& keys, std::span<const W
       if (name) {
         NameFindings(n, entry.name, findings);
       } else {
-        findings.push_back(Format("PGM%03u fehlt; ein Lauf sucht ein Programm namens none", n));
+        findings.push_back(Formatted("PGM%03u fehlt; ein Lauf sucht ein Programm namens none", n));
       }
     } else if (name && !name->empty() && !(limit && AllDigits(*limit))) {
       // A limit of 0 written as digits ends the list on purpose.
-      findings.push_back(Format(
+      findings.push_back(Formatted(
           "PGM%03u=%s wird nicht ueberwacht: AKT%03u fehlt oder ergibt 0; die Liste endet hier", n,
           Shown(*name).c_str(), n));
     }
@@ -169,8 +158,8 @@ void SurveyEntry(RunState& state, const WatchEntry& entry, unsigned n,
   if (name.empty()) return;
   const std::string shown = Shown(entry.name);
   if (matching.size() > 1 && matching.size() == RealProcesses(state)) {
-    findings.push_back(Format("PGM%03u=%s passt auf jeden Prozess; ein Lauf findet damit nichts", n,
-                              shown.c_str()));
+    findings.push_back(Formatted("PGM%03u=%s passt auf jeden Prozess; ein Lauf findet damit nichts",
+                                 n, shown.c_str()));
     return;
   }
   // The first slot that matches at all decides, as in a run's scan.
@@ -186,14 +175,14 @@ void SurveyEntry(RunState& state, const WatchEntry& entry, unsigned n,
   UpperCaseInPlace(firstName);
   if (reason == PassOver::kNoProcess) {
     findings.push_back(
-        Format("PGM%03u=%s passt zuerst auf %s, keinen Prozess; ein Lauf findet "
-               "damit nichts",
-               n, shown.c_str(), firstName.c_str()));
+        Formatted("PGM%03u=%s passt zuerst auf %s, keinen Prozess; ein Lauf findet "
+                  "damit nichts",
+                  n, shown.c_str(), firstName.c_str()));
   } else if (reason == PassOver::kCritical) {
     findings.push_back(
-        Format("PGM%03u=%s passt zuerst auf den Systemprozess %s, %d; ein Lauf "
-               "uebergeht ihn",
-               n, shown.c_str(), firstName.c_str(), static_cast<int>(first->pid)));
+        Formatted("PGM%03u=%s passt zuerst auf den Systemprozess %s, %d; ein Lauf "
+                  "uebergeht ihn",
+                  n, shown.c_str(), firstName.c_str(), static_cast<int>(first->pid)));
   }
 }
 

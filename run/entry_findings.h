@@ -16,14 +16,6 @@
 
 namespace zw {
 
-/// printf into a std::string of at most 511 bytes, for findings assembled
-/// before they are printed.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-std::string
-Format(const char* format, ...);
-
 /// A value as a finding shows it: at most 64 bytes, then "...".
 std::string Shown(std::string_view value);
 

@@ -81,7 +81,8 @@ std::vector<std::string> TrustFindings(Platform& platform, const std::string& pa
     findings.push_back(*folder);
   }
   if (trustError != kErrorSuccess) {
-    findings.push_back(Format("Rechte von %s nicht lesbar (Fehler %u)", path.c_str(), trustError));
+    findings.push_back(
+        Formatted("Rechte von %s nicht lesbar (Fehler %u)", path.c_str(), trustError));
   }
   return findings;
 }
@@ -130,9 +131,10 @@ int CheckWatchList(RunState& state, const std::optional<std::string>& path, bool
   std::uint32_t error = 0;
   const std::optional<std::string> text = ReadListFile(state.platform, *path, &error);
   if (!text) {
-    finding(IsNotFound(error) ? Format("keine Liste %s in %s", kWatchListName,
-                                       DirectoryOf(*path, state.platform.PathSeparator()).c_str())
-                              : Format("Liste %s nicht lesbar (Fehler %u)", path->c_str(), error));
+    finding(IsNotFound(error)
+                ? Formatted("keine Liste %s in %s", kWatchListName,
+                            DirectoryOf(*path, state.platform.PathSeparator()).c_str())
+                : Formatted("Liste %s nicht lesbar (Fehler %u)", path->c_str(), error));
     Print(out, "Anzahl Befunde %d\n", findings);
     return kExitCheckNoList;
   }

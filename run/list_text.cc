@@ -64,8 +64,8 @@ std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items
       const bool named = EqualIgnoringAsciiCase(item.name, kWatchListSection);
       if (named && seen) {
         findings.push_back(
-            Format("Abschnitt [PGM] in Zeile %u doppelt; ein Lauf liest nur den ersten",
-                   LineNumber(item.line)));
+            Formatted("Abschnitt [PGM] in Zeile %u doppelt; ein Lauf liest nur den ersten",
+                      LineNumber(item.line)));
       }
       inside = named && !seen;
       seen = seen || named;
@@ -76,9 +76,9 @@ std::map<std::string, KeyLine> SectionKeys(const std::vector<ProfileItem>& items
     UpperCaseInPlace(key);
     const auto [it, added] = keys.emplace(key, KeyLine{item.value, item.line});
     if (!added) {
-      findings.push_back(Format("Schluessel %s in Zeile %u doppelt; es gilt Zeile %u",
-                                Shown(item.name).c_str(), LineNumber(item.line),
-                                LineNumber(it->second.line)));
+      findings.push_back(Formatted("Schluessel %s in Zeile %u doppelt; es gilt Zeile %u",
+                                   Shown(item.name).c_str(), LineNumber(item.line),
+                                   LineNumber(it->second.line)));
     }
   }
   return keys;
@@ -115,8 +115,8 @@ void UnreadKeyFindings(const std::map<std::string, KeyLine>& keys, unsigned coun
   }
   std::sort(unread.begin(), unread.end());
   for (const auto& [line, key] : unread) {
-    findings.push_back(Format("%s in Zeile %u wird nie gelesen; die Liste endet bei Eintrag %u",
-                              Shown(key).c_str(), LineNumber(line), count));
+    findings.push_back(Formatted("%s in Zeile %u wird nie gelesen; die Liste endet bei Eintrag %u",
+                                 Shown(key).c_str(), LineNumber(line), count));
   }
 }
 
@@ -144,9 +144,9 @@ std::vector<std::string> ListTextFindings(std::string_view bytes,
   // A UTF-16 list is converted to the ANSI code page by Windows itself.
   if (IsUtf16Profile(bytes)) return findings;
   for (const std::size_t line : Utf8Lines(text)) {
-    findings.push_back(
-        Format("Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
-               LineNumber(line)));
+    findings.push_back(Formatted(
+        "Zeile %u enthaelt UTF-8; unter Windows wird die Liste in der ANSI-Codepage gelesen",
+        LineNumber(line)));
   }
   return findings;
 }

@@ -8,7 +8,7 @@
 
 #include "enforce/check.h"
 #include "enforce/dry_run.h"
-#include "report/metrics_file.h"
+#include "enforce/metrics_file.h"
 #include "run/list_check.h"
 #include "run/watch_list.h"
 

@@ -16,26 +16,41 @@ void StderrOutput::Write(std::string_view text) {
   std::fflush(stderr);
 }
 
-void Print(Output& out, const char* format, ...) {
+namespace {
+
+std::string FormattedV(const char* format, std::va_list args) {
   char small[256];
-  std::va_list args;
-  va_start(args, format);
   std::va_list again;
   va_copy(again, args);
   const int needed = std::vsnprintf(small, sizeof small, format, args);
-  va_end(args);
-  if (needed < 0) {
-    va_end(again);
-    return;
-  }
-  if (static_cast<std::size_t>(needed) < sizeof small) {
-    out.Write(std::string_view(small, static_cast<std::size_t>(needed)));
-  } else {
+  std::string text;
+  if (needed >= 0 && static_cast<std::size_t>(needed) < sizeof small) {
+    text.assign(small, static_cast<std::size_t>(needed));
+  } else if (needed >= 0) {
     std::vector<char> large(static_cast<std::size_t>(needed) + 1);
     std::vsnprintf(large.data(), large.size(), format, again);
-    out.Write(std::string_view(large.data(), static_cast<std::size_t>(needed)));
+    text.assign(large.data(), static_cast<std::size_t>(needed));
   }
   va_end(again);
+  return text;
+}
+
+}  // namespace
+
+std::string Formatted(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormattedV(format, args);
+  va_end(args);
+  return text;
+}
+
+void Print(Output& out, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const std::string text = FormattedV(format, args);
+  va_end(args);
+  if (!text.empty()) out.Write(text);
 }
 
 }  // namespace zw

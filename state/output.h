@@ -39,6 +39,14 @@ class StringOutput final : public Output {
   std::string text_;
 };
 
+/// printf into a string of any length: for messages and findings
+/// assembled before they are written.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+Formatted(const char* format, ...);
+
 /// printf-style message to `out`; any length.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))

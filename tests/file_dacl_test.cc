@@ -1,10 +1,9 @@
-// Who may change a file on Windows, as its DACL and those of the
-// directories above it say.
+// Who may change a file or folder on Windows, as its DACL says, and which
+// folders above a file count.
 #include "platform/win32/file_dacl.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,32 +19,22 @@ const SecurityInfo kOthersDenied{true,
                                   {true, Trustee::kEveryone, kFileWriteData},
                                   {true, Trustee::kUnclassified, kGenericAll}}};
 
-// The file and every directory up to the root; a directory counts only
-// where others may replace what it holds, and a denial taken first stands.
-TEST(FileDaclTest, FileAndDirectoriesAboveItOthersCouldChange) {
-  const std::string list = "C:\\WATCH\\ZEITWACHE.INI";
+// A file counts with any right to write it, a folder only where others may
+// replace what it holds; a denial taken first stands.
+TEST(FileDaclTest, OthersMayChangeTheFileOrReplaceTheFolder) {
   const struct {
-    std::map<std::string, SecurityInfo> dacls;  // others: an empty DACL
-    std::vector<std::string> findings;
+    SecurityInfo dacl;
+    bool file, folder;
   } cases[] = {
-      {{{"C:\\WATCH", kOthersDenied}, {"C:\\", kAddOnly}}, {}},
-      {{{"C:\\", kOpenToUsers}, {list, SecurityInfo{false, {}}}},
-       {list + " is writable by other users", "C:\\ is writable by other users"}},
-      {{{list, kAddOnly}}, {list + " is writable by other users"}},
+      {kOthersDenied, false, false}, {kAddOnly, true, false},    {kOpenToUsers, true, true},
+      {{false, {}}, true, true},     {{true, {}}, false, false},
   };
-  for (const auto& c : cases) {
-    std::vector<std::string> findings;
-    const auto read = [&](const std::string& object, SecurityInfo* info) {
-      const auto dacl = c.dacls.find(object);
-      *info = dacl == c.dacls.end() ? SecurityInfo{} : dacl->second;
-      return 0u;
-    };
-    EXPECT_EQ(JudgeByDacls(list, read, &findings), 0u);
-    EXPECT_EQ(findings, c.findings);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(LetsOthersChange(cases[i].dacl), cases[i].file) << i;
+    EXPECT_EQ(LetsOthersChange(cases[i].dacl, kReplaceAccess), cases[i].folder) << i;
   }
-  std::vector<std::string> findings;
-  const auto denied = [](const std::string&, SecurityInfo*) { return 5u; };
-  EXPECT_EQ(JudgeByDacls(list, denied, &findings), 5u);
+  EXPECT_EQ(PathAndAncestors("C:\\WATCH\\ZEITWACHE.INI"),
+            (std::vector<std::string>{"C:\\WATCH\\ZEITWACHE.INI", "C:\\WATCH", "C:\\"}));
   EXPECT_EQ(PathAndAncestors("\\\\srv\\share\\zw\\ZEITWACHE.INI"),
             (std::vector<std::string>{"\\\\srv\\share\\zw\\ZEITWACHE.INI", "\\\\srv\\share\\zw",
                                       "\\\\srv\\share\\"}));

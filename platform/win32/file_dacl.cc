@@ -2,8 +2,6 @@
 
 #include <map>
 
-#include "platform/win32_errors.h"
-
 namespace zw::win32 {
 namespace {
 
@@ -49,21 +47,6 @@ std::vector<std::string> PathAndAncestors(const std::string& path) {
   }
   if (path.size() > root + 1) objects.push_back(path.substr(0, root + 1));
   return objects;
-}
-
-std::uint32_t JudgeByDacls(const std::string& path, const SecurityReader& read,
-                           std::vector<std::string>* findings) {
-  findings->clear();
-  bool file = true;
-  for (const std::string& object : PathAndAncestors(path)) {
-    SecurityInfo info;
-    if (const std::uint32_t error = read(object, &info); error != kErrorSuccess) return error;
-    if (LetsOthersChange(info, file ? kAnyWriteAccess : kReplaceAccess)) {
-      findings->push_back(object + " is writable by other users");
-    }
-    file = false;
-  }
-  return kErrorSuccess;
 }
 
 }  // namespace zw::win32

@@ -1,8 +1,9 @@
 // Who may change a file, as its DACL says: the access entries as far as
 // the trust in a file goes, and the judgement over them by which the watch
-// list, every directory above it and a program found on the path are
-// trusted. Pure, without a Windows header, so that it is tested on any
-// system; file_security.cc reads the entries from Windows.
+// list, every folder above it and a program found on the path are trusted.
+// Pure, without a Windows header, so that it is tested on any system;
+// file_security.cc reads the entries from Windows, list_trust.cc walks the
+// list's path.
 #pragma once
 
 #include <cstdint>
@@ -73,13 +74,6 @@ using SecurityReader = std::function<std::uint32_t(const std::string& object, Se
 /// for that trustee or for everyone takes away. Unclassified trustees are
 /// not judged.
 bool LetsOthersChange(const SecurityInfo& info, std::uint32_t rights = kAnyWriteAccess);
-
-/// The findings of Platform::JudgeFileTrust: each of PathAndAncestors(`path`)
-/// whose DACL (read by `read`) lets others write the file or replace a
-/// directory (kReplaceAccess). Returns the first error of `read`, or
-/// kErrorSuccess.
-std::uint32_t JudgeByDacls(const std::string& path, const SecurityReader& read,
-                           std::vector<std::string>* findings);
 
 /// The objects whose DACLs decide what the file `path` holds, the file
 /// first: the file and every directory above it up to the root of its drive

@@ -64,15 +64,8 @@ std::vector<BYTE> CurrentUserSid() {
   return buffer;
 }
 
-}  // namespace
-
-std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = ::GetNamedSecurityInfoA(const_cast<char*>(objectName.c_str()), SE_FILE_OBJECT,
-                                              DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                              nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) return error;
+// `dacl` (nullptr: none) as the trust judgement reads it.
+void DescribeDacl(const ACL* dacl, SecurityInfo* info) {
   std::vector<BYTE> user = CurrentUserSid();
   const PSID currentUser =
       user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
@@ -80,7 +73,7 @@ std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info
   info->dacl.clear();
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* ace = nullptr;
-    if (!::GetAce(dacl, i, &ace)) continue;
+    if (!::GetAce(const_cast<ACL*>(dacl), i, &ace)) continue;
     const auto* header = static_cast<const ACE_HEADER*>(ace);
     // Inherit-only entries speak of children only.
     if (header->AceFlags & INHERIT_ONLY_ACE) continue;
@@ -92,6 +85,34 @@ std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info
       info->dacl.push_back({false, TrusteeOf(&denied->SidStart, currentUser), denied->Mask});
     }
   }
+}
+
+}  // namespace
+
+std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = ::GetNamedSecurityInfoA(const_cast<char*>(objectName.c_str()), SE_FILE_OBJECT,
+                                              DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                              nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return error;
+  DescribeDacl(dacl, info);
+  ::LocalFree(descriptor);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t ReadLinkSecurity(const std::string& linkName, SecurityInfo* info) {
+  const HANDLE link = ::CreateFileA(
+      linkName.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return ::GetLastError();
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = ::GetSecurityInfo(link, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &dacl, nullptr, &descriptor);
+  ::CloseHandle(link);
+  if (error != ERROR_SUCCESS) return error;
+  DescribeDacl(dacl, info);
   ::LocalFree(descriptor);
   return ERROR_SUCCESS;
 }

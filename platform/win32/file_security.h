@@ -13,4 +13,8 @@ namespace zw::win32 {
 /// GetNamedSecurityInfoA. A SecurityReader.
 std::uint32_t ReadFileSecurity(const std::string& objectName, SecurityInfo* info);
 
+/// As ReadFileSecurity, but of the reparse point (symbolic link, junction)
+/// `linkName` itself rather than of the object it leads to.
+std::uint32_t ReadLinkSecurity(const std::string& linkName, SecurityInfo* info);
+
 }  // namespace zw::win32

@@ -13,6 +13,8 @@
 #include "platform/win32/file_dacl.h"
 #include "platform/win32/file_output.h"
 #include "platform/win32/file_security.h"
+#include "platform/win32/list_folder.h"
+#include "platform/win32/list_trust.h"
 
 namespace zw {
 namespace {
@@ -81,6 +83,7 @@ class Win32Platform : public Platform {
   std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                          const char* defaultValue, char* buffer, std::uint32_t size,
                                          const char* fileName) override {
+    listFolder_.Hold(fileName);
     return ::GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
   }
 
@@ -119,10 +122,15 @@ class Win32Platform : public Platform {
     return true;
   }
 
-  // The DACL of the file and of every directory above it: whoever may
-  // change one of them may put another list in its place.
+  // The DACL of the file and of every folder above it, links resolved:
+  // whoever may change one of them may put another list in its place. The
+  // list's folder is held first, so the folder judged stays the one read.
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override {
-    return win32::JudgeByDacls(fileName, win32::ReadFileSecurity, findings);
+    findings->clear();
+    if (const std::uint32_t error = listFolder_.Hold(fileName); error != kErrorSuccess) {
+      return error;
+    }
+    return win32::JudgeResolvedPath(fileName, win32::ReadFileSecurity, findings);
   }
 
   Handle GetCurrentProcess() override { return FromWin32(::GetCurrentProcess()); }
@@ -328,6 +336,9 @@ class Win32Platform : public Platform {
   std::uint32_t ReplaceFileContents(const char* path, std::string_view contents) override {
     return win32::ReplaceFileContents(path, contents);
   }
+
+ private:
+  win32::ListFolder listFolder_;
 };
 
 }  // namespace

@@ -28,9 +28,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/linux/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using zw::testing::Children;
+using zw::testing::CopyProgram;
+using zw::testing::StartProgram;
+using zw::testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
@@ -75,19 +81,7 @@ std::string UpperCase(std::string s) {
 
 class Workspace {
  public:
-  Workspace() {
-    char pattern[] = "/tmp/zeitwache-e2e-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    chmod(dir_.c_str(), 0755);
-  }
-  ~Workspace() {
-    for (const pid_t pid : children_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  Workspace() : temp_(true), dir_(temp_.path()) {}
 
   const fs::path& dir() const { return dir_; }
 
@@ -108,9 +102,8 @@ class Workspace {
   /// Starts a copy of sleep called `name` for `seconds`, deaf to SIGTERM
   /// when `ignoreTerm`.
   pid_t StartSleeper(const std::string& name, int seconds, bool ignoreTerm = false) {
-    const fs::path program = dir_ / name;
-    fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
-    return Start(program, std::to_string(seconds), ignoreTerm);
+    const fs::path program = CopyProgram("/bin/sleep", dir_, name);
+    return children_.Add(StartProgram(program, {name, std::to_string(seconds)}, ignoreTerm));
   }
 
   /// Starts a bash script called `name` with the text `body`.
@@ -118,16 +111,12 @@ class Workspace {
     const fs::path program = dir_ / name;
     std::ofstream(program) << "#!/bin/bash\n" << body;
     fs::permissions(program, fs::perms::owner_all);
-    return Start(program, "", false);
+    return children_.Add(StartProgram(program, {name}));
   }
 
-  /// Reaps `pid` and returns its wait status, or -1 if it has not ended.
-  int Reap(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) != pid) return -1;
-    std::erase(children_, pid);
-    return status;
-  }
+  /// Reaps `pid` and returns its wait status, or -1 if it has not ended;
+  /// waits for its end when `block`.
+  int Reap(pid_t pid, bool block = false) { return children_.Reap(pid, block); }
 
   /// Runs the tool in the workspace; kills it after `timeout`. With
   /// `asNobody`, a copy of the tool in the workspace runs as user nobody
@@ -191,34 +180,10 @@ class Workspace {
     return run;
   }
 
-  // Returns once the child runs `program`, so a tool started next is sure
-  // to see it under its name.
-  pid_t Start(const fs::path& program, const std::string& arg, bool ignoreTerm) {
-    // The write end closes on exec: end of file on the read end means the
-    // child has become the program (or has died).
-    int execed[2];
-    EXPECT_EQ(pipe2(execed, O_CLOEXEC), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      // An ignored signal stays ignored across exec.
-      if (ignoreTerm) signal(SIGTERM, SIG_IGN);
-      const std::string name = program.filename();
-      execl(program.c_str(), name.c_str(), arg.empty() ? nullptr : arg.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(execed[1]);
-    char byte;
-    while (read(execed[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    close(execed[0]);
-    children_.push_back(pid);
-    return pid;
-  }
-
-  fs::path dir_;
+  TempDir temp_;
+  const fs::path& dir_;
   fs::path binary_ = ZW_BINARY;
-  std::vector<pid_t> children_;
+  Children children_;
 };
 
 bool EndedBySignal(int status, int signal) {
@@ -318,10 +283,7 @@ TEST(EndToEnd, ProgramWithinItsLimitIsWaitedFor) {
   const pid_t watched = ws.StartSleeper(name, 3);
   ws.WatchList("[PGM]\nPGM001=" + name + "\nAKT001=600\n");
   // Reap the sleeper as soon as it ends, as its parent would.
-  std::thread reaper([&] {
-    int status = 0;
-    waitpid(watched, &status, 0);
-  });
+  std::thread reaper([&] { ws.Reap(watched, true); });
   const auto started = Clock::now();
   const ToolRun run = ws.Run({"/D"}, std::chrono::seconds(30));
   reaper.join();

@@ -15,9 +15,15 @@
 #include <string>
 #include <thread>
 
+#include "tests/linux/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using zw::testing::Children;
+using zw::testing::CopyProgram;
+using zw::testing::StartProgram;
+using zw::testing::TempDir;
 
 // The limit leaves the tool seconds to start before the first program is
 // overdue; the head start makes the late program overdue at the check after
@@ -28,19 +34,19 @@ constexpr auto kHeadStart = std::chrono::seconds(3);
 TEST(EventsEndToEnd, ExecIntoAWatchedNameIsSeenWhileWaitingAtThatEntry) {
   for (const std::string listing : {"", "full"}) {
     SCOPED_TRACE("ZEITWACHE_LISTING=" + listing);
-    char dir[] = "/tmp/zeitwache-events-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const TempDir temp;
+    const std::string dir = temp.path();
+    Children children;
     // Shorter than the kernel's 15 characters: the name comes from comm, and
     // only an event tells the event-fed list that it changed.
     char name[16];
     std::snprintf(name, sizeof name, "zwx%08x", std::random_device()());
-    const fs::path program = fs::path(dir) / name;
-    fs::copy_file("/bin/sleep", program);
+    const fs::path program = CopyProgram("/bin/sleep", dir, name);
     std::ofstream(fs::path(dir) / "ZEITWACHE.INI")
         << "[PGM]\nPGM001=" << name << "\nAKT001=" << kLimitSeconds << "\n";
     int go[2];
     ASSERT_EQ(::pipe(go), 0);
-    const pid_t late = ::fork();
+    const pid_t late = children.Add(::fork());
     if (late == 0) {
       ::prctl(PR_SET_NAME, "zwpre");
       char byte = 0;
@@ -49,11 +55,7 @@ TEST(EventsEndToEnd, ExecIntoAWatchedNameIsSeenWhileWaitingAtThatEntry) {
     }
     std::this_thread::sleep_for(kHeadStart);
     // Within its limit at the first check, so the tool waits at entry 1.
-    const pid_t first = ::fork();
-    if (first == 0) {
-      ::execl(program.c_str(), name, "60", nullptr);
-      ::_exit(127);
-    }
+    const pid_t first = children.Add(StartProgram(program, {name, "60"}));
     const std::string command =
         "cd " + std::string(dir) + " && ZEITWACHE_LISTING=" + listing + " " ZW_BINARY " /D";
     FILE* tool = ::popen(command.c_str(), "r");
@@ -65,7 +67,7 @@ TEST(EventsEndToEnd, ExecIntoAWatchedNameIsSeenWhileWaitingAtThatEntry) {
       // While the tool waits: the first program goes, the late one takes
       // the name.
       if (std::string(buffer) == "Wait 5 sek\n" && ::kill(first, SIGKILL) == 0) {
-        ::waitpid(first, nullptr, 0);
+        children.Reap(first, true);
         EXPECT_EQ(::write(go[1], "x", 1), 1);
       }
     }
@@ -76,15 +78,11 @@ TEST(EventsEndToEnd, ExecIntoAWatchedNameIsSeenWhileWaitingAtThatEntry) {
     EXPECT_NE(output.find("Prozess beendet: " + upper + ".EXE, " + std::to_string(late)),
               std::string::npos)
         << output;
-    int lateStatus = 0;
     ::kill(late, SIGKILL);  // ours, and ended already unless the tool missed it
-    ::waitpid(late, &lateStatus, 0);
+    const int lateStatus = children.Reap(late, true);
     EXPECT_TRUE(WIFSIGNALED(lateStatus) && WTERMSIG(lateStatus) == SIGTERM);
-    ::kill(first, SIGKILL);  // the tool never waited: it is still ours to end
-    ::waitpid(first, nullptr, 0);
     ::close(go[0]);
     ::close(go[1]);
-    fs::remove_all(dir);
   }
 }
 

@@ -17,9 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/linux/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using zw::testing::Children;
+using zw::testing::CopyProgram;
+using zw::testing::StartProgram;
+using zw::testing::TempDir;
 
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr uid_t kNobody = 65534;
@@ -39,16 +45,7 @@ std::string Slurp(const fs::path& path) {
 // killed and reaped at the end.
 class Scratch {
  public:
-  Scratch() {
-    char pattern[] = "/tmp/zw-hostile-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    ::chmod(dir_.c_str(), 0755);
-  }
-  ~Scratch() {
-    for (const pid_t pid : children_) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  Scratch() : temp_(true), dir_(temp_.path()) {}
   const fs::path& dir() const { return dir_; }
   void WatchList(const fs::path& at, const std::string& name) {
     std::ofstream(at) << "[PGM]\nPGM001=" << name << "\nAKT001=1\n";
@@ -63,29 +60,20 @@ class Scratch {
   // setpriv) with `argv0` as its argv[0] when that is given.
   pid_t Start(const std::string& name, const std::string& argv0 = "") {
     const fs::path copy = dir_ / name;
-    if (!fs::exists(copy)) fs::copy_file("/bin/sleep", copy), ::chmod(copy.c_str(), 0755);
-    const pid_t pid = ::fork();
-    if (pid == 0 && argv0.empty()) ::execl(copy.c_str(), name.c_str(), "60", nullptr);
-    if (pid == 0) {
-      ::execl(kSetpriv, "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash",
-              "-c", "exec -a \"$0\" \"$1\" 60", argv0.c_str(), copy.c_str(), nullptr);
-    }
-    if (pid == 0) ::_exit(127);
-    children_.push_back(pid);
-    return pid;
+    if (!fs::exists(copy)) CopyProgram("/bin/sleep", dir_, name);
+    if (argv0.empty()) return children_.Add(StartProgram(copy, {name, "60"}));
+    return children_.Add(
+        StartProgram(kSetpriv, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                "/bin/bash", "-c", "exec -a \"$0\" \"$1\" 60", argv0, copy}));
   }
   // Keeps a core busy until the end of the test.
   void Spin() {
     const pid_t pid = ::fork();
     for (volatile unsigned turns = 0; pid == 0;) turns = turns + 1;
-    children_.push_back(pid);
+    children_.Add(pid);
   }
   // Reaps `pid` once it has ended, so that it is never signalled again.
-  bool Running(pid_t pid) {
-    if (::waitpid(pid, nullptr, WNOHANG) == 0) return true;
-    std::erase(children_, pid);
-    return false;
-  }
+  bool Running(pid_t pid) { return children_.Running(pid); }
 
   Result Shell(const std::string& script) {
     const std::string command = "cd " + dir_.string() + " && { " + script + "; } >" +
@@ -95,8 +83,9 @@ class Scratch {
   }
 
  private:
-  fs::path dir_;
-  std::vector<pid_t> children_;
+  TempDir temp_;
+  const fs::path& dir_;
+  Children children_;
 };
 
 class HostileEndToEnd : public ::testing::Test {

@@ -21,9 +21,9 @@ constexpr int kKill = SIGKILL;
 
 /// How the scripted process behaves.
 struct Script {
-  int pidfdOpen = kPidfd;  // descriptor or -errno
-  int pidfdSend = 0;       // 0 or -errno, for every pidfd_send_signal
-  int killSend = 0;        // 0 or -errno, for kill(2) with a signal
+  int pidfdOpen = 0;  // 0 (opens kPidfd) or errno
+  int pidfdSend = 0;  // 0 or errno, for every pidfd_send_signal
+  int killSend = 0;   // 0 or errno, for kill(2) with a signal
   bool endsOnTerm = true;
   bool endsOnKill = true;
   bool reaped = true;           // its parent reaps it at once once it ends
@@ -45,30 +45,29 @@ class FakeControl final : public ProcessControl {
     if (script.endedAtStart) endAt_ = 0;
   }
 
-  int PidfdOpen(int pid) override {
+  int PidfdOpen(int pid, int* pidfd) override {
     EXPECT_EQ(pid, kPid);
     Log("open");
-    if (script_.pidfdOpen >= 0) ++openFds;
-    return script_.pidfdOpen;
+    if (script_.pidfdOpen != 0) return script_.pidfdOpen;
+    ++openFds;
+    *pidfd = kPidfd;
+    return 0;
   }
   int PidfdSendSignal(int pidfd, int signal) override {
     EXPECT_EQ(pidfd, kPidfd);
     Log("pidfd:" + Name(signal));
     return Deliver(signal, script_.pidfdSend);
   }
-  int PollPidfd(int pidfd, int timeoutMs) override {
+  int PollPidfd(int pidfd, int timeoutMs, bool* ended) override {
     EXPECT_EQ(pidfd, kPidfd);
     EXPECT_GE(timeoutMs, 0);
     if (script_.pollInterruptions > 0) {
       --script_.pollInterruptions;
       now_ += timeoutMs / 2;
-      return -EINTR;
+      return EINTR;
     }
-    if (Ended(now_ + timeoutMs)) {
-      now_ = std::max(now_, *endAt_);
-      return 1;
-    }
-    now_ += timeoutMs;
+    *ended = Ended(now_ + timeoutMs);
+    now_ = *ended ? std::max(now_, *endAt_) : now_ + timeoutMs;
     return 0;
   }
   void Close(int fd) override {
@@ -81,8 +80,8 @@ class FakeControl final : public ProcessControl {
       Log("kill:" + Name(signal));
       return Deliver(signal, script_.killSend);
     }
-    if (script_.killSend == -ESRCH) return -ESRCH;
-    return Ended(now_) && script_.reaped && !script_.reusedAfterEnd ? -ESRCH : 0;
+    if (script_.killSend == ESRCH) return ESRCH;
+    return Ended(now_) && script_.reaped && !script_.reusedAfterEnd ? ESRCH : 0;
   }
   std::optional<ProcessStat> ReadStat(int pid) override {
     EXPECT_EQ(pid, kPid);
@@ -120,7 +119,7 @@ class FakeControl final : public ProcessControl {
 };
 
 TEST(EndProcess, DecidesEveryPathFromWhatTheSystemAnswers) {
-  constexpr int kNoPidfd = -ENOSYS;
+  constexpr int kNoPidfd = ENOSYS;
   const struct {
     const char* what;
     Script script;
@@ -136,18 +135,18 @@ TEST(EndProcess, DecidesEveryPathFromWhatTheSystemAnswers) {
       {"outlives KILL", {.endsOnTerm = false, .endsOnKill = false}, 2, EndOutcome::kStillRunning, "open pidfd:TERM pidfd:KILL", 3000},
       {"zombie", {.reaped = false, .endedAtStart = true}, 5, EndOutcome::kEnded, "open pidfd:TERM", 0},
       {"poll interrupted", {.endsOnTerm = false, .pollInterruptions = 2}, 5, EndOutcome::kEndedByKill, "open pidfd:TERM pidfd:KILL", 5005},
-      {"no such pid", {.pidfdOpen = -ESRCH}, 5, EndOutcome::kNoSuchProcess, "open", 0},
-      {"not permitted", {.pidfdSend = -EPERM}, 5, EndOutcome::kNotPermitted, "open pidfd:TERM", 0},
-      {"gone since open", {.pidfdSend = -ESRCH}, 5, EndOutcome::kEnded, "open pidfd:TERM", 0},
-      {"other error", {.pidfdSend = -EINVAL}, 5, EndOutcome::kFailed, "open pidfd:TERM", 0},
-      {"send filtered", {.pidfdSend = -ENOSYS}, 5, EndOutcome::kEnded, "open pidfd:TERM kill:TERM", 300},
+      {"no such pid", {.pidfdOpen = ESRCH}, 5, EndOutcome::kNoSuchProcess, "open", 0},
+      {"not permitted", {.pidfdSend = EPERM}, 5, EndOutcome::kNotPermitted, "open pidfd:TERM", 0},
+      {"gone since open", {.pidfdSend = ESRCH}, 5, EndOutcome::kEnded, "open pidfd:TERM", 0},
+      {"other error", {.pidfdSend = EINVAL}, 5, EndOutcome::kFailed, "open pidfd:TERM", 0},
+      {"send filtered", {.pidfdSend = ENOSYS}, 5, EndOutcome::kEnded, "open pidfd:TERM kill:TERM", 300},
       {"old kernel", {.pidfdOpen = kNoPidfd}, 5, EndOutcome::kEnded, "open kill:TERM", 300},
       {"old kernel, ignores TERM", {.pidfdOpen = kNoPidfd, .endsOnTerm = false}, 5, EndOutcome::kEndedByKill, "open kill:TERM kill:KILL", 5020},
-      {"filtered, grace 0", {.pidfdOpen = -EPERM}, 0, EndOutcome::kEnded, "open kill:KILL", 20},
+      {"filtered, grace 0", {.pidfdOpen = EPERM}, 0, EndOutcome::kEnded, "open kill:KILL", 20},
       {"old kernel, zombie after TERM", {.pidfdOpen = kNoPidfd, .reaped = false}, 5, EndOutcome::kEnded, "open kill:TERM", 300},
       {"old kernel, pid reused after TERM", {.pidfdOpen = kNoPidfd, .reusedAfterEnd = true}, 5, EndOutcome::kEnded, "open kill:TERM", 300},
-      {"old kernel, no such pid", {.pidfdOpen = kNoPidfd, .killSend = -ESRCH}, 5, EndOutcome::kNoSuchProcess, "open kill:TERM", 0},
-      {"old kernel, not permitted", {.pidfdOpen = kNoPidfd, .killSend = -EPERM}, 5, EndOutcome::kNotPermitted, "open kill:TERM", 0},
+      {"old kernel, no such pid", {.pidfdOpen = kNoPidfd, .killSend = ESRCH}, 5, EndOutcome::kNoSuchProcess, "open kill:TERM", 0},
+      {"old kernel, not permitted", {.pidfdOpen = kNoPidfd, .killSend = EPERM}, 5, EndOutcome::kNotPermitted, "open kill:TERM", 0},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -192,8 +191,8 @@ TEST(EndProcess, SignalsOnlyTheProcessMeantAndNeverAForbiddenOne) {
       {"same start", kPid, {}, kStartTicks, EndOutcome::kEnded, "open pidfd:TERM"},
       {"started a tick earlier", kPid, {}, kStartTicks + 1, EndOutcome::kIdentityDiffers, "open"},
       {"started a tick later", kPid, {}, kStartTicks - 1, EndOutcome::kIdentityDiffers, "open"},
-      {"old kernel, started later", kPid, {.pidfdOpen = -ENOSYS}, kStartTicks / 2, EndOutcome::kIdentityDiffers, "open"},
-      {"reaped since opened", kPid, {.killSend = -ESRCH, .statGone = true}, kStartTicks, EndOutcome::kNoSuchProcess, "open"},
+      {"old kernel, started later", kPid, {.pidfdOpen = ENOSYS}, kStartTicks / 2, EndOutcome::kIdentityDiffers, "open"},
+      {"reaped since opened", kPid, {.killSend = ESRCH, .statGone = true}, kStartTicks, EndOutcome::kNoSuchProcess, "open"},
       {"stat unreadable", kPid, {.statGone = true}, kStartTicks, EndOutcome::kFailed, "open"},
       {"a thread's id", kPid, {.thread = true}, std::nullopt, EndOutcome::kNotAProcess, ""},
       {"stat unreadable, no identity", kPid, {.statGone = true}, std::nullopt, EndOutcome::kEnded, "open pidfd:TERM"},

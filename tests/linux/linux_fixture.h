@@ -1,5 +1,5 @@
-// What the Linux backend tests share: a temporary directory, children they
-// start themselves and a fixture around the native platform.
+// What the Linux backend tests share: children they start themselves and a
+// fixture around the native platform (the scaffolding is in scratch.h).
 #pragma once
 
 #include <fcntl.h>
@@ -23,6 +23,7 @@
 #include "platform/linux/proc_parse.h"
 #include "platform/platform.h"
 #include "tests/linux/perf_block_reader.h"
+#include "tests/linux/scratch.h"
 
 namespace zw::testing {
 
@@ -31,66 +32,21 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t kGrowStep = 40960;
 constexpr auto kPatience = std::chrono::seconds(10);
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zwtest-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 // A child this test started, killed and reaped at the end unless a test
 // reaped it already.
 class Child {
  public:
-  Child(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(report[1]);
-    // The pipe closes at the exec: from then on the child runs `program`.
-    char ignored = 0;
-    while (::read(report[0], &ignored, 1) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
+  Child(const std::string& program, const std::vector<std::string>& args)
+      : pid_(children_.Add(StartProgram(program, args))) {
+    if (pid_ < 0) std::abort();
   }
-  ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
   std::uint32_t pid() const { return static_cast<std::uint32_t>(pid_); }
-  int Wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    return status;
-  }
+  int Wait() { return children_.Reap(pid_, true); }
 
  private:
-  pid_t pid_ = -1;
-  bool reaped_ = false;
+  Children children_;
+  pid_t pid_;
 };
 
 inline FileTime Now() {
@@ -134,8 +90,7 @@ class LinuxPlatformTest : public ::testing::Test {
     static std::atomic<int> serial{0};
     const std::string name =
         stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".bin";
-    const fs::path path = dir_.path() / name;
-    fs::copy_file("/bin/sleep", path);
+    const fs::path path = CopyProgram("/bin/sleep", dir_.path(), name);
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     return path.string();
   }

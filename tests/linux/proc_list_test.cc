@@ -67,13 +67,6 @@ pid_t Survivor(Setup setup) {
   return pid;
 }
 
-// Kills and reaps the survivors, however the test ends.
-struct Survivors : std::vector<pid_t> {
-  ~Survivors() {
-    for (const pid_t pid : *this) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
-  }
-};
-
 // What the comparison covers of each listed process besides its name.
 std::vector<std::pair<std::uint32_t, std::uint64_t>> PidsAndStarts(
     const std::vector<ProcFacts>& facts) {
@@ -112,22 +105,25 @@ class ProcListTest : public testing::LinuxPlatformTest {
     const std::string sleeper = CopySleep("zw-exec-target");
     int rewrite[2];
     ASSERT_EQ(::pipe(rewrite), 0);
-    Survivors survivors;
-    survivors.assign({Survivor([&] { ::execl(sleeper.c_str(), "zw-exec-target", "60", nullptr); }),
-                      Survivor([] { ::prctl(PR_SET_NAME, "zw-renamed-proc"); }), Survivor([] {
-                        pthread_t thread;
-                        ::pthread_create(&thread, nullptr, Linger, nullptr);
-                        ::syscall(SYS_exit, 0);
-                      }),
-                      // Names from the command line change without an event: the 15
-                      // characters of comm start the new first word of the command line.
-                      Survivor([&] {
-                        ::prctl(PR_SET_NAME, "zw-fifteen-char");
-                        char go = 0;
-                        while (::read(rewrite[0], &go, 1) < 0 && errno == EINTR) {
-                        }
-                        std::strcpy(program_invocation_name, "zw-fifteen-chars-rewritten");
-                      })});
+    testing::Children survivors;
+    for (const pid_t pid :
+         {Survivor([&] { ::execl(sleeper.c_str(), "zw-exec-target", "60", nullptr); }),
+          Survivor([] { ::prctl(PR_SET_NAME, "zw-renamed-proc"); }), Survivor([] {
+            pthread_t thread;
+            ::pthread_create(&thread, nullptr, Linger, nullptr);
+            ::syscall(SYS_exit, 0);
+          }),
+          // Names from the command line change without an event: the 15
+          // characters of comm start the new first word of the command line.
+          Survivor([&] {
+            ::prctl(PR_SET_NAME, "zw-fifteen-char");
+            char go = 0;
+            while (::read(rewrite[0], &go, 1) < 0 && errno == EINTR) {
+            }
+            std::strcpy(program_invocation_name, "zw-fifteen-chars-rewritten");
+          })}) {
+      survivors.Add(pid);
+    }
     for (int i = 0; i < kChurn; ++i) {
       const pid_t pid = ::fork();
       if (pid == 0) ChurnOne(i);

@@ -1,6 +1,7 @@
 // A throwaway program for the Windows tests: `probe <seconds> [<exit code>
-// [<pid file>]]` records its process identifier, sleeps, and exits with the
-// given code (0 by default). Copies of it under unique names stand in for
+// [<pid file>]]` records its process identifier (and on a second line that
+// of its thread, which names no process), sleeps, and exits with the given
+// code (0 by default). Copies of it under unique names stand in for
 // watched programs.
 #include <windows.h>
 
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     std::snprintf(temporary, sizeof(temporary), "%s.tmp", argv[3]);
     std::FILE* out = std::fopen(temporary, "w");
     if (out == nullptr) return 3;
-    std::fprintf(out, "%lu\n", static_cast<unsigned long>(GetCurrentProcessId()));
+    std::fprintf(out, "%lu\n%lu\n", static_cast<unsigned long>(GetCurrentProcessId()),
+                 static_cast<unsigned long>(GetCurrentThreadId()));
     std::fclose(out);
     if (!MoveFileExA(temporary, argv[3], MOVEFILE_REPLACE_EXISTING)) return 3;
   }

@@ -8,6 +8,8 @@
 #   within-limit <bin dir> <probe exe>    a program within its limit waited for
 #   queries <bin dir> <probe exe>         a large process object collected
 #                                         several times at the first check only
+#   linked-list <bin dir> <probe exe>     a list linked into a folder others
+#                                         may change is refused
 #   ask, title                            see wine_ask_steps.sh
 # Runs in $WINEPREFIX, which must be a prefix made for these tests: every
 # process signalled is one this script started there.
@@ -27,6 +29,7 @@ readonly kProbeOwnExit=42
 failures=0
 jobs_started=()
 work=""
+outside=""
 
 fail() {
   echo "FAIL: $*"
@@ -46,6 +49,7 @@ cleanup() {
     fi
   done
   [[ -n "$work" ]] && rm -rf -- "$work"
+  [[ -n "$outside" ]] && rm -rf -- "$outside"
 }
 trap cleanup EXIT
 
@@ -69,7 +73,8 @@ to_windows_path() {
 # start_probe <exe> <seconds> [<exit code>]: starts a copy of the probe (or
 # of the window probe, given its title and save file) that lies in the work
 # directory; sets probe_job (the launcher, which ends with the program and
-# reports its exit code) and probe_pid (its Windows process identifier).
+# reports its exit code), probe_pid (its Windows process identifier) and,
+# for the probe, probe_tid (its thread's).
 start_probe() {
   local exe="$1" pidfile="$1.pid"
   rm -f "$pidfile"
@@ -80,7 +85,8 @@ start_probe() {
     [[ -s "$pidfile" ]] && break
     sleep 0.1
   done
-  probe_pid="$(tr -d '\r\n' <"$pidfile" 2>/dev/null)"
+  probe_pid="$(sed -n 1p "$pidfile" 2>/dev/null | tr -d '\r')"
+  probe_tid="$(sed -n 2p "$pidfile" 2>/dev/null | tr -d '\r')"
   [[ -n "$probe_pid" ]] || { echo "FAIL: $exe did not start"; exit 1; }
 }
 
@@ -268,6 +274,9 @@ step_kill() {
   # Told a creation time the probe does not have, kill leaves it alone: the
   # probe is still there to be ended next.
   ZEITWACHE_TARGET="$probe_pid:1" expect_kill_refused 4 'created at another time' "$probe_pid"
+  # A thread's identifier names no process: refused, and its process lives on.
+  expect_kill_refused 2 "refusing to end process $probe_tid: a thread, not a process" "$probe_tid"
+  kill -0 "$probe_job" 2>/dev/null || fail "kill $probe_tid ended the thread's process"
   # A program without windows or a console of its own has nothing to be
   # asked through: terminated at once, and kill says so.
   wine "$bin/kill.exe" --grace=5 "$probe_pid" </dev/null >kill.out 2>kill.err
@@ -389,6 +398,38 @@ step_queries() {
   ok "every later check: 1 collection"
 }
 
+# The list is a link into a folder everybody may change: judged where it
+# really lies, it is refused as a whole. The run ends nothing, though the
+# program it names is visible and over its limit, and --check names the
+# folder.
+step_linked_list() {
+  local bin="$1" probe="$2" name folder
+  new_work_dir
+  name="$(unique_name)"
+  cp "$probe" "$name.exe"
+  start_probe "$name.exe" 120
+  outside="$(mktemp -d "${TMPDIR:-/tmp}/zw-outside.XXXXXX")"
+  chmod 0777 "$outside"
+  (cd "$outside" && write_watch_list "${name^^}" 1)
+  ln -s "$outside/ZEITWACHE.INI" ZEITWACHE.INI
+  folder="$(to_windows_path "$outside")"
+  run_zeitwache "$bin"
+  if [[ "$zw_rc" == 2 ]] && grep -qF "watch list refused: " zw.err &&
+    grep -qF "$folder is writable by other users" zw.err; then
+    ok "linked list refused"
+  else
+    fail "linked list: exit $zw_rc"
+  fi
+  if kill -0 "$probe_job" 2>/dev/null; then ok "nothing ended"; else fail "program ended"; fi
+  run_zeitwache "$bin" --check
+  if [[ "$zw_rc" == 1 ]] && grep -qxF "Befund: Liste abgelehnt: $folder is writable by other users" zw.out; then
+    ok "--check names $folder"
+  else
+    fail "--check: exit $zw_rc"
+  fi
+  wine "$bin/kill.exe" "$probe_pid" >/dev/null 2>&1
+}
+
 # shellcheck source=tests/wine/wine_ask_steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine_ask_steps.sh"
 
@@ -403,10 +444,11 @@ case "$step" in
   overdue) step_overdue "$@" ;;
   within-limit) step_within_limit "$@" ;;
   queries) step_queries "$@" ;;
+  linked-list) step_linked_list "$@" ;;
   ask) step_ask "$@" ;;
   title) step_title "$@" ;;
   *)
-    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit|queries|ask|title ..." >&2
+    echo "usage: $0 package|register|unregister|no-provider|kill|overdue|within-limit|queries|linked-list|ask|title ..." >&2
     exit 2
     ;;
 esac

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/file_time.h"
 #include "platform/platform.h"
@@ -137,6 +138,46 @@ TEST_F(Win32PlatformTest, AdjustsThePrivilegeTheWatchdogAsksFor) {
   Luid unknown;
   EXPECT_FALSE(platform->LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &unknown));
   EXPECT_EQ(platform->GetLastError(), static_cast<std::uint32_t>(kErrorNoSuchPrivilege));
+}
+
+// The folder of the first list read is held until the platform dies: it
+// cannot be renamed away under a run (the sharing rule, which Wine keeps as
+// well), while its files can still be replaced, and a folder read later is
+// left alone.
+TEST_F(Win32PlatformTest, HoldsTheFolderOfTheFirstListUntilTheEnd) {
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+  const std::string base = std::string(temp) + "zw-hold-" + std::to_string(GetCurrentProcessId());
+  const std::string list = base + "\\list", other = base + "\\other";
+  for (const std::string& folder : {base, list, other}) {
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder << " " << GetLastError();
+  }
+  for (const std::string& folder : {list, other}) {
+    std::ofstream(folder + "\\ZEITWACHE.INI") << "[PGM]\r\nPGM001=X\r\n";
+  }
+  // A run judges the list before it reads an entry.
+  std::vector<std::string> findings;
+  EXPECT_EQ(platform->JudgeFileTrust((list + "\\ZEITWACHE.INI").c_str(), &findings), kErrorSuccess);
+  char value[8] = {};
+  EXPECT_EQ(platform->GetPrivateProfileStringA("PGM", "PGM001", "", value, sizeof value,
+                                               (other + "\\ZEITWACHE.INI").c_str()),
+            1u);
+  const auto moves = [](const std::string& from) {
+    const std::string to = from + ".moved";
+    if (!MoveFileExA(from.c_str(), to.c_str(), 0)) return GetLastError();
+    MoveFileExA(to.c_str(), from.c_str(), 0);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  };
+  EXPECT_EQ(moves(list), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(moves(list + "\\ZEITWACHE.INI"), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(moves(other), static_cast<DWORD>(ERROR_SUCCESS));
+  platform.reset();
+  EXPECT_EQ(moves(list), static_cast<DWORD>(ERROR_SUCCESS));
+  for (const std::string& folder : {list, other}) {
+    DeleteFileA((folder + "\\ZEITWACHE.INI").c_str());
+    RemoveDirectoryA(folder.c_str());
+  }
+  RemoveDirectoryA(base.c_str());
 }
 
 // Top-level windows of this process, created for the test.

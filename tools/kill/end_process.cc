@@ -23,13 +23,14 @@ class Target {
 
   /// False when the pid is not in use.
   bool Open() {
-    const int fd = control_.PidfdOpen(pid_);
-    if (fd >= 0) {
+    int fd = -1;
+    const int error = control_.PidfdOpen(pid_, &fd);
+    if (error == 0) {
       pidfd_ = fd;
       pidfdOpened_ = true;
       return true;
     }
-    if (fd == -ESRCH) return false;
+    if (error == ESRCH) return false;
     UsePid();  // old kernel, filtered call, a thread's id
     return true;
   }
@@ -40,8 +41,8 @@ class Target {
 
   int Signal(int signal) {
     if (pidfd_ >= 0) {
-      const int result = control_.PidfdSendSignal(pidfd_, signal);
-      if (result != -ENOSYS) return result;
+      const int error = control_.PidfdSendSignal(pidfd_, signal);
+      if (error != ENOSYS) return error;
       // pidfd_open without pidfd_send_signal: a filtered call.
       DropPidfd();
       UsePid();
@@ -53,11 +54,11 @@ class Target {
   bool WaitForEnd(int timeoutMs) {
     const std::int64_t deadline = control_.NowMs() + timeoutMs;
     while (pidfd_ >= 0) {
-      const int ready = control_.PollPidfd(pidfd_, Remaining(deadline));
-      if (ready > 0) return true;
-      if (ready == 0) return false;
+      bool ended = false;
+      const int error = control_.PollPidfd(pidfd_, Remaining(deadline), &ended);
+      if (error == 0) return ended;
       // Interrupted: wait out the rest. Any other failure: watch the pid.
-      if (ready != -EINTR) break;
+      if (error != EINTR) break;
     }
     return PollPid(deadline);
   }
@@ -68,7 +69,7 @@ class Target {
   }
 
   bool Gone() {
-    if (control_.Kill(pid_, 0) == -ESRCH) return true;
+    if (control_.Kill(pid_, 0) == ESRCH) return true;
     const std::optional<ProcessStat> stat = control_.ReadStat(pid_);
     if (!stat) return false;
     return !posix::IsRunningState(stat->state, stat->threads) ||
@@ -126,7 +127,7 @@ const char* CheckTarget(ProcessControl& control, int pid, std::optional<std::uin
   if (!expected) return nullptr;
   if (!stat) {
     // Reaped since it was opened, or its stat line is out of reach.
-    if (control.Kill(pid, 0) == -ESRCH) {
+    if (control.Kill(pid, 0) == ESRCH) {
       *outcome = EndOutcome::kNoSuchProcess;
       return "";
     }
@@ -142,12 +143,12 @@ const char* CheckTarget(ProcessControl& control, int pid, std::optional<std::uin
 
 // The outcome of a refused signal. ESRCH through a pidfd means the process
 // opened earlier has ended since; through a bare pid, that there is none.
-EndResult Refused(int result, const Target& target, bool processSeen) {
-  if (result == -ESRCH) {
+EndResult Refused(int error, const Target& target, bool processSeen) {
+  if (error == ESRCH) {
     return Result(processSeen ? EndOutcome::kEnded : EndOutcome::kNoSuchProcess, target);
   }
-  if (result == -EPERM) return Result(EndOutcome::kNotPermitted, target);
-  return Result(EndOutcome::kFailed, target, -result);
+  if (error == EPERM) return Result(EndOutcome::kNotPermitted, target);
+  return Result(EndOutcome::kFailed, target, error);
 }
 
 }  // namespace
@@ -175,16 +176,16 @@ EndResult EndProcess(ProcessControl& control, std::uint32_t pid, std::uint32_t g
     return {refused, 0, target.ViaPidfd(), why};
   }
   const int first = graceSeconds == 0 ? SIGKILL : SIGTERM;
-  if (const int result = target.Signal(first); result != 0) {
-    return Refused(result, target, target.PidfdOpened());
+  if (const int error = target.Signal(first); error != 0) {
+    return Refused(error, target, target.PidfdOpened());
   }
   if (graceSeconds > 0) {
     if (target.WaitForEnd(static_cast<int>(graceSeconds) * 1000)) {
       return Result(EndOutcome::kEnded, target);
     }
     // It was there a moment ago, so ESRCH now means it has just ended.
-    if (const int result = target.Signal(SIGKILL); result != 0) {
-      return Refused(result, target, true);
+    if (const int error = target.Signal(SIGKILL); error != 0) {
+      return Refused(error, target, true);
     }
   }
   if (!target.WaitForEnd(kConfirmMs)) return Result(EndOutcome::kStillRunning, target);

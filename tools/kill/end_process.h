@@ -20,18 +20,19 @@ struct ProcessStat {
   std::uint32_t threads = 1;     // a Z with more than one is still running
 };
 
-/// The system calls the decisions need. Those returning int give 0 (or a
-/// descriptor) on success and the negated errno on failure.
+/// The system calls the decisions need. Those returning int give 0 on
+/// success and the errno on failure.
 class ProcessControl {
  public:
   virtual ~ProcessControl() = default;
-  /// pidfd_open(pid, 0): a descriptor that refers to exactly that process.
-  virtual int PidfdOpen(int pid) = 0;
+  /// pidfd_open(pid, 0): into `*pidfd`, a descriptor that refers to exactly
+  /// that process.
+  virtual int PidfdOpen(int pid, int* pidfd) = 0;
   /// pidfd_send_signal(pidfd, signal, nullptr, 0).
   virtual int PidfdSendSignal(int pidfd, int signal) = 0;
   /// Waits up to `timeoutMs` for `pidfd` to become readable, which it does
-  /// once the process has ended: 1 then, 0 on timeout.
-  virtual int PollPidfd(int pidfd, int timeoutMs) = 0;
+  /// once the process has ended: `*ended` true then, false on timeout.
+  virtual int PollPidfd(int pidfd, int timeoutMs, bool* ended) = 0;
   virtual void Close(int fd) = 0;
   /// kill(pid, signal); signal 0 only asks whether the pid is in use.
   virtual int Kill(int pid, int signal) = 0;

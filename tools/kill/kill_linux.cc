@@ -33,40 +33,44 @@ using zw::kill::KillExit;
 
 // The C library may predate the pidfd calls; the kernel may lack them. Both
 // answer ENOSYS, which sends the caller to kill(2).
-int PidfdOpenCall(int pid) {
+int PidfdOpenCall(int pid, int* pidfd) {
 #ifdef SYS_pidfd_open
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);
-  return fd >= 0 ? static_cast<int>(fd) : -errno;
+  if (fd < 0) return errno;
+  *pidfd = static_cast<int>(fd);
+  return 0;
 #else
   (void)pid;
-  return -ENOSYS;
+  (void)pidfd;
+  return ENOSYS;
 #endif
 }
 
 int PidfdSendSignalCall(int pidfd, int signal) {
 #ifdef SYS_pidfd_send_signal
-  return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0 ? 0 : -errno;
+  return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0 ? 0 : errno;
 #else
   (void)pidfd;
   (void)signal;
-  return -ENOSYS;
+  return ENOSYS;
 #endif
 }
 
 class SystemControl final : public zw::kill::ProcessControl {
  public:
-  int PidfdOpen(int pid) override { return PidfdOpenCall(pid); }
+  int PidfdOpen(int pid, int* pidfd) override { return PidfdOpenCall(pid, pidfd); }
   int PidfdSendSignal(int pidfd, int signal) override { return PidfdSendSignalCall(pidfd, signal); }
 
-  int PollPidfd(int pidfd, int timeoutMs) override {
+  int PollPidfd(int pidfd, int timeoutMs, bool* ended) override {
     pollfd entry{pidfd, POLLIN, 0};
     const int ready = ::poll(&entry, 1, timeoutMs);
-    if (ready < 0) return -errno;
-    return ready > 0 ? 1 : 0;
+    if (ready < 0) return errno;
+    *ended = ready > 0;
+    return 0;
   }
 
   void Close(int fd) override { ::close(fd); }
-  int Kill(int pid, int signal) override { return ::kill(pid, signal) == 0 ? 0 : -errno; }
+  int Kill(int pid, int signal) override { return ::kill(pid, signal) == 0 ? 0 : errno; }
 
   std::optional<zw::kill::ProcessStat> ReadStat(int pid) override {
     zw::posix::ProcStat stat;

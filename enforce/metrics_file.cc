@@ -1,4 +1,4 @@
-#include "report/metrics_file.h"
+#include "enforce/metrics_file.h"
 
 #include <algorithm>
 
