@@ -103,8 +103,8 @@ ProfileCache::~ProfileCache() {
   if (pinFd_ >= 0) ::close(pinFd_);
 }
 
-int ProfileCache::PinnedDirectory(const std::string& directory) {
-  if (!pinned_) {
+int ProfileCache::PinnedDirectory(const std::string& directory, bool pin) {
+  if (!pinned_ && pin) {
     pinned_ = true;
     pinName_ = directory;
     pinFd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -112,10 +112,10 @@ int ProfileCache::PinnedDirectory(const std::string& directory) {
   return directory == pinName_ ? pinFd_ : -1;
 }
 
-int ProfileCache::Open(const char* fileName, int* fd) {
+int ProfileCache::Open(const char* fileName, int* fd, bool pin) {
   if (fileName == nullptr || *fileName == '\0') return ENOENT;
   const auto [directory, base] = SplitPath(fileName);
-  const int dirFd = PinnedDirectory(directory);
+  const int dirFd = PinnedDirectory(directory, pin);
   return OpenProfileAt(dirFd >= 0 ? dirFd : AT_FDCWD, directory, base, fd);
 }
 
@@ -123,7 +123,7 @@ std::optional<std::string> ProfileCache::Resolve(const char* fileName, bool* mov
   *moved = false;
   if (fileName == nullptr || *fileName == '\0') return std::nullopt;
   const auto [directory, base] = SplitPath(fileName);
-  const int dirFd = PinnedDirectory(directory);
+  const int dirFd = PinnedDirectory(directory, true);
   if (dirFd >= 0) {
     struct stat pinned {};
     struct stat named {};
@@ -138,7 +138,7 @@ std::optional<std::string> ProfileCache::Resolve(const char* fileName, bool* mov
 
 const ProfileIndex* ProfileCache::Load(const char* fileName, std::size_t limit) {
   int fd = -1;
-  if (Open(fileName, &fd) != 0) return nullptr;
+  if (Open(fileName, &fd, true) != 0) return nullptr;
   struct stat info {};
   const bool same = index_ && name_ == fileName;
   if (::fstat(fd, &info) == 0 && same && StampOf(info) == stamp_ &&

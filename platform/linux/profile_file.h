@@ -58,12 +58,14 @@ class ProfileCache {
 
   /// Opens `fileName` read-only and without blocking (a FIFO cannot hang
   /// the caller) into `*fd`, or its case-insensitive namesake in the same
-  /// directory when no file has exactly that name; its directory through a
-  /// descriptor opened at the first call and kept: a directory renamed or
-  /// replaced since is never followed. Files of other directories are
-  /// opened by their path. Returns 0, or the errno (ENOENT when neither
-  /// exists).
-  int Open(const char* fileName, int* fd);
+  /// directory when no file has exactly that name. The directory of the
+  /// watch list is opened once, at the first `pin` (Load and Resolve, the
+  /// list's own reads, pin), and kept: a directory renamed or replaced
+  /// since is never followed. Files of other directories, and every file
+  /// before the first pin, are opened by their path, so that another file
+  /// read first (the metrics file, say) never takes the list's place.
+  /// Returns 0, or the errno (ENOENT when neither exists).
+  int Open(const char* fileName, int* fd, bool pin = false);
 
   /// The path of the file Open would open now (its namesake's where that
   /// is the one), nullopt when there is none. `*moved` is true when the
@@ -79,8 +81,8 @@ class ProfileCache {
 
  private:
   // The descriptor of the directory named `pinName_`, or -1; the first
-  // directory asked for, once `pinned_`.
-  int PinnedDirectory(const std::string& directory);
+  // directory asked for with `pin`, once `pinned_`.
+  int PinnedDirectory(const std::string& directory, bool pin);
 
   bool pinned_ = false;
   std::string pinName_;

@@ -69,5 +69,27 @@ TEST(ProfileCache, EveryEditIsSeenByTheNextRead) {
   }
 }
 
+// A file read before the list (the metrics file, elsewhere) does not take
+// the list's directory: the list's own is held, and a swap is not followed.
+TEST(ProfileCache, HoldsTheListsDirectoryNotThatOfAFileReadBefore) {
+  testing::TempDir dir;
+  const fs::path lists = dir.path() / "lists", metrics = dir.path() / "metrics";
+  fs::create_directories(lists), fs::create_directories(metrics);
+  Write(metrics / "zeitwache.prom", "metrics");
+  Write(lists / "ZEITWACHE.INI", "held");
+  ProfileCache cache;
+  int fd = -1;
+  ASSERT_EQ(cache.Open((metrics / "zeitwache.prom").c_str(), &fd), 0);
+  ::close(fd);
+  const std::string list = (lists / "ZEITWACHE.INI").string();
+  ASSERT_NE(cache.Load(list.c_str()), nullptr);
+  fs::rename(lists, dir.path() / "moved");
+  fs::create_directories(lists);
+  Write(lists / "ZEITWACHE.INI", "swapped");
+  const ProfileIndex* index = cache.Load(list.c_str());
+  ASSERT_NE(index, nullptr);
+  EXPECT_EQ(index->Find("PGM", "PGM001"), "held");
+}
+
 }  // namespace
 }  // namespace zw::posix
