@@ -140,15 +140,18 @@ Handle ScriptedPlatform::OpenProcess(std::uint32_t desiredAccess, bool, std::uin
   return static_cast<Handle>(handle);
 }
 
+const ScriptedProcess* ScriptedPlatform::Opened(Handle process) {
+  const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
+  const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
+  if (p == nullptr) lastError_ = kErrorInvalidHandle;
+  return p;
+}
+
 bool ScriptedPlatform::GetProcessTimes(Handle process, FileTime* creation, FileTime* exit,
                                        FileTime* kernel, FileTime* user) {
   if (Fails(ScriptedOp::kGetProcessTimes)) return false;
-  const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
-  const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
-  if (p == nullptr) {
-    lastError_ = kErrorInvalidHandle;
-    return false;
-  }
+  const ScriptedProcess* p = Opened(process);
+  if (p == nullptr) return false;
   *creation = p->creationOverride ? *p->creationOverride : UnixToFileTime(p->startedAt).value_or(0);
   *exit = *kernel = *user = 0;
   return true;

@@ -197,14 +197,9 @@ class ScriptedPlatform final : public Platform {
     return true;
   }
   bool MustNeverEnd(Handle process, bool* never) override {
-    const auto it = processHandles_.find(static_cast<std::uintptr_t>(process));
-    const ScriptedProcess* p = it == processHandles_.end() ? nullptr : FindLive(it->second);
-    if (p == nullptr) {
-      lastError_ = kErrorInvalidHandle;
-      return false;
-    }
-    *never = p->critical;
-    return true;
+    const ScriptedProcess* p = Opened(process);
+    if (p != nullptr) *never = p->critical;
+    return p != nullptr;
   }
   void HoldTermination(bool hold) override;
   std::uint32_t JudgeFileTrust(const char* fileName, std::vector<std::string>* findings) override;
@@ -225,6 +220,9 @@ class ScriptedPlatform final : public Platform {
   const ScriptedSnapshot* Current() const;
   const ScriptedSnapshot* LastServed() const;
   const ScriptedProcess* FindLive(std::uint32_t pid) const;
+  // The live process `process` was opened for; kNull and unknown handles
+  // fail with kErrorInvalidHandle.
+  const ScriptedProcess* Opened(Handle process);
   const ScriptedWindow* FindWindow(WindowHandle window) const;
 
   std::uint32_t lastError_ = 0;
