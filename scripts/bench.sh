@@ -15,19 +15,23 @@
 #   pgrep   pgrep -c .
 # check and pass100 run twice: as they come (the event-fed process list
 # where the system offers it) and with ZEITWACHE_LISTING=full. From them
-# follows the marginal cost of one check, (pass100 - check) / 99. Once per
+# follows the marginal cost of one check, (pass100 - check) / 99. Then check
+# runs both ways again, RUNS times, under churn: two processes that rename
+# themselves without pause and one that starts and ends children without
+# pause, more process events than anyone reads; its median and its worst run
+# are printed. Once per
 # way, the tool then waits at entry 20 for a program within its limit that
 # runs for SECONDS (-w, default 30), and the CPU share of one core it takes
 # is printed; last, one pass over 9999 entries that match nothing, in a
 # private pid namespace (unshare, as root) where few processes run.
-# Printed are the medians of user + system CPU, their ratios to the reader
-# and pgrep, and the peak RSS of the check. The sleepers, and nothing else,
-# are killed at the end. Without -b, zeitwache is built (Release) in
-# build-bench. With -u (as root), everything runs as that user through
-# setpriv: without the right to signal other users' processes the check asks
-# the kernel for it once per process, and without CAP_NET_ADMIN there are no
-# process events. Exits non-zero only when the measurement cannot be set up:
-# it is not a test.
+# Printed are the medians of user + system CPU, their ratios to the reader,
+# pgrep and the full listing, and the peak RSS of the check. The sleepers
+# and the churn, and nothing else, are killed at the end. Without -b,
+# zeitwache is built (Release) in build-bench. With -u (as root),
+# everything runs as that user through setpriv: without the right to signal
+# other users' processes the check asks the kernel for it once per process,
+# and without CAP_NET_ADMIN there are no process events. Exits non-zero only
+# when the measurement cannot be set up: it is not a test.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,12 +65,18 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/zeitwache-bench-XXXXXX")
 chmod 755 "$work"  # for -u
 sleepers=()
+churner=""
 cleanup() {
-  # Only the sleepers started here: their pids cannot be reused before they
-  # are reaped by the wait below.
+  # Only the sleepers and the churn started here: their pids cannot be
+  # reused before they are reaped by the waits below. The churn's workers
+  # die with it.
   if ((${#sleepers[@]})); then
     kill -KILL "${sleepers[@]}" 2>/dev/null || true
     wait "${sleepers[@]}" 2>/dev/null || true
+  fi
+  if [[ -n $churner ]]; then
+    kill -KILL "$churner" 2>/dev/null || true
+    wait "$churner" 2>/dev/null || true
   fi
   rm -rf "$work"
 }
@@ -134,8 +144,39 @@ int main(void) {
   return 0;
 }
 EOF
+# The churn: two workers renaming themselves without pause (a process event
+# each time) and one starting and ending children without pause. They die
+# with the parent, which only waits.
+cat >"$work/churn.c" <<'EOF'
+#include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+int main(void) {
+  pid_t parent = getpid();
+  for (int worker = 0; worker < 3; ++worker) {
+    if (fork() != 0) continue;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(0);
+    for (unsigned n = 0;; ++n) {
+      if (worker < 2) {
+        prctl(PR_SET_NAME, (n & 1) ? "zwb-churn-a" : "zwb-churn-b");
+        continue;
+      }
+      pid_t child = fork();
+      if (child == 0) _exit(0);
+      if (child > 0) waitpid(child, NULL, 0);
+    }
+  }
+  while (wait(NULL) > 0) {
+  }
+  return 0;
+}
+EOF
 cc -O2 -o "$work/runner" "$work/runner.c"
 cc -O2 -o "$work/reader" "$work/reader.c"
+cc -O2 -o "$work/churn" "$work/churn.c"
 
 # Shorter than the 15 characters the kernel keeps of a name, as most
 # programs' names are: a longer one costs every lister a read of the command
@@ -192,6 +233,19 @@ for ((i = 0; i < runs; i++)); do
   cpu[pgrep]+=" $c"
 done
 
+"$work/churn" &
+churner=$!
+for ((i = 0; i < runs; i++)); do
+  for way in events full; do
+    listing=""
+    [[ $way == full ]] && listing=full
+    read -r c r < <(tool check "$listing")
+    cpu[churn-$way]+=" $c"
+  done
+done
+{ kill -KILL "$churner"; wait "$churner"; } 2>/dev/null || true
+churner=""
+
 median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 maximum() { printf '%s\n' "$@" | sort -n | tail -1; }
 declare -A med=()
@@ -221,6 +275,10 @@ if [[ $(id -u) == 0 ]] && command -v unshare >/dev/null; then
 fi
 
 # shellcheck disable=SC2086
+worstEvents=$(maximum ${cpu[churn-events]})
+# shellcheck disable=SC2086
+worstFull=$(maximum ${cpu[churn-full]})
+# shellcheck disable=SC2086
 rssEvents=$(maximum ${rss[events]})
 # shellcheck disable=SC2086
 rssFull=$(maximum ${rss[full]})
@@ -228,13 +286,19 @@ who=${user:+, as uid $user}
 awk -v ce="${med[check-events]}" -v cf="${med[check-full]}" -v pe="${med[pass100-events]}" \
   -v pf="${med[pass100-full]}" -v r="${med[reader]}" -v p="${med[pgrep]}" -v re="$rssEvents" -v rf="$rssFull" \
   -v n="$runs" -v who="$who" -v we="$waitEvents" -v wf="$waitFull" -v ws="$waitSeconds" \
-  -v long="$longPass" 'BEGIN {
+  -v long="$longPass" -v ue="${med[churn-events]}" -v uf="${med[churn-full]}" \
+  -v wue="$worstEvents" -v wuf="$worstFull" 'BEGIN {
   printf "median of %d runs, user + system CPU%s\n", n, who
   printf "  reader  %9.0f us\n  pgrep   %9.0f us\n", r, p
   printf "%-34s %12s %12s\n", "", "events", "full"
   printf "%-34s %9.0f us %9.0f us\n", "check (one entry)", ce, cf
   printf "%-34s %9.0f us %9.0f us\n", "pass over 100 entries", pe, pf
   printf "%-34s %9.0f us %9.0f us\n", "marginal check", (pe - ce) / 99, (pf - cf) / 99
+  printf "%-34s %9.0f us %9.0f us\n", "check under churn", ue, uf
+  printf "%-34s %9.0f us %9.0f us\n", "check under churn, worst run", wue, wuf
+  printf "%-34s %12.2f %12.2f\n", "check / full listing", ce / cf, 1
+  printf "%-34s %12.2f %12.2f\n", "check under churn / full listing", ue / uf, 1
+  printf "%-34s %12.2f %12.2f\n", "worst run under churn / full", wue / wuf, 1
   printf "%-34s %12.2f %12.2f\n", "check / reader", ce / r, cf / r
   printf "%-34s %12.2f %12.2f\n", "check / pgrep", ce / p, cf / p
   printf "%-34s %12.3f %12.3f\n", "marginal check / reader", (pe - ce) / 99 / r, (pf - cf) / 99 / r

@@ -7,15 +7,14 @@
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
 #include <linux/netlink.h>
-#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -44,13 +43,16 @@ constexpr std::uint32_t kEventNonzeroExit = 0x20000000;
 constexpr std::uint32_t kEventCoredump = 0x40000000;
 constexpr std::uint32_t kEventExit = 0x80000000;
 constexpr int kCapNetAdmin = 12;
-// The proof's events are queued before the child is reaped; the wait only
-// covers a slow machine.
-constexpr int kProofMilliseconds = 500;
+// Each attempt subscribes afresh, so an overflow in one does not carry over.
 constexpr int kProofAttempts = 3;
-// A drain stops after this many datagrams and asks for a full listing, so a
-// storm of events cannot keep a check from ever starting.
-constexpr int kDrainLimit = 1 << 16;
+// What the kernel charges the queue for one event (832 bytes on x86-64),
+// rounded up.
+constexpr std::size_t kQueuedEventBytes = 1024;
+// Datagrams taken per receive call (one call each costs four times as
+// much), and the room for each: an event is 76 bytes, and a datagram cut
+// short is a doubt.
+constexpr std::size_t kBatch = 32;
+constexpr std::size_t kSlot = 256;
 
 std::uint32_t Load32(std::span<const std::uint8_t> bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -114,12 +116,6 @@ bool ParseConnectorMessage(std::span<const std::uint8_t> payload, std::vector<Pr
   // Another connector on the same group is none of our business.
   if (Load32(payload, 0) != CN_IDX_PROC || Load32(payload, 4) != CN_VAL_PROC) return true;
   return ParseEvent(payload.subspan(kConnectorHeader, length), events);
-}
-
-std::int64_t MonotonicMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
 }
 
 bool HoldsCapNetAdmin() {
@@ -222,51 +218,58 @@ bool InInitialNamespaces(std::string_view uidMap, std::string_view status) {
   return true;
 }
 
-ProcEventFeed::ProcEventFeed(int receiveBuffer) : receiveBuffer_(receiveBuffer) {}
-
 ProcEventFeed::~ProcEventFeed() { Close(); }
 
 void ProcEventFeed::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // Unsubscribed explicitly: the kernel counts listeners by these
+  // operations, not by open sockets, and makes events while any is counted.
+  if (listening_) Send(PROC_CN_MCAST_IGNORE);
+  listening_ = false;
+  ::close(fd_);
   fd_ = -1;
 }
 
 bool ProcEventFeed::Start() {
-  if (!HoldsCapNetAdmin() || !SeesInitialNamespaces() || !Subscribe()) {
-    Close();
-    return false;
-  }
+  if (!HoldsCapNetAdmin() || !SeesInitialNamespaces()) return false;
   for (int attempt = 0; attempt < kProofAttempts; ++attempt) {
-    if (!Prove()) continue;
-    // A smaller queue than the proof had, if asked for, from here on.
-    if (receiveBuffer_ < kReceiveBuffer) {
-      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, sizeof receiveBuffer_);
-    }
-    return true;
+    if (Subscribe() && Prove()) return true;
+    Close();
   }
-  Close();
   return false;
+}
+
+void ProcEventFeed::SetBudget(std::size_t events) {
+  budget_ = std::max<std::size_t>(events, 1);
+  if (fd_ < 0) return;
+  // The kernel doubles the size asked for; beyond the system's limit only
+  // with CAP_NET_ADMIN, which is held here.
+  const int size =
+      static_cast<int>(std::min<std::size_t>(budget_ * kQueuedEventBytes / 2, 1 << 30));
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
 }
 
 bool ProcEventFeed::Subscribe() {
   fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_CONNECTOR);
   if (fd_ < 0) return false;
-  // Beyond the system's limit only with CAP_NET_ADMIN, which is held here.
-  const int size = std::max(receiveBuffer_, kReceiveBuffer);
-  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  }
+  SetBudget(budget_);
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = CN_IDX_PROC;
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  listening_ = Send(PROC_CN_MCAST_LISTEN);
+  return listening_;
+}
+
+bool ProcEventFeed::Send(std::uint32_t op) {
   // nlmsghdr, cn_msg, then the operation.
   std::uint8_t request[kNetlinkHeader + kConnectorHeader + 4]{};
   const std::uint32_t total = sizeof request;
   const std::uint16_t type = NLMSG_DONE;
   const std::uint32_t ids[2] = {CN_IDX_PROC, CN_VAL_PROC};
   const std::uint16_t opLength = 4;
-  const std::uint32_t op = PROC_CN_MCAST_LISTEN;
   std::memcpy(request, &total, 4);
   std::memcpy(request + 4, &type, 2);
   std::memcpy(request + kNetlinkHeader, ids, sizeof ids);
@@ -279,63 +282,89 @@ bool ProcEventFeed::Subscribe() {
 }
 
 bool ProcEventFeed::Prove() {
+  // Renaming this thread to the name it has changes nothing, and the kernel
+  // reports it before the call returns, under the ids of the initial pid
+  // namespace: no child to start and reap, and hardly anything of other
+  // processes queued before it.
+  char name[16] = {};
+  if (::prctl(PR_GET_NAME, name) != 0 || ::prctl(PR_SET_NAME, name) != 0) return false;
+  const auto thread = static_cast<std::uint32_t>(::gettid());
+  const auto group = static_cast<std::uint32_t>(::getpid());
   std::vector<ProcEvent> events;
-  const pid_t child = ::fork();
-  if (child < 0) return false;
-  if (child == 0) ::_exit(0);
-  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  const auto pid = static_cast<std::uint32_t>(child);
-  bool forked = false;
-  bool exited = false;
   bool doubt = false;
-  const std::int64_t deadline = MonotonicMs() + kProofMilliseconds;
-  while (!(forked && exited) && !doubt) {
+  // Whatever came before the report is read; never more than the queue
+  // holds, so a storm of events costs the proof one queue at most.
+  for (std::size_t read = 0; read <= budget_ && !doubt;) {
     events.clear();
-    const int error = ReceiveOne(&events, &doubt);
+    std::size_t received = 0;
+    const int error = ReceiveBatch(&events, &received, &doubt);
+    if (error != 0 && error != EINTR) return false;
+    read += received;
     for (const ProcEvent& event : events) {
-      forked |= event.kind == ProcEvent::Kind::kFork && event.pid == pid && event.tgid == pid;
-      exited |= event.kind == ProcEvent::Kind::kExit && event.pid == pid && event.tgid == pid;
+      if (event.kind == ProcEvent::Kind::kComm && event.pid == thread && event.tgid == group) {
+        return !doubt;
+      }
     }
-    if (error == 0) continue;
-    const auto left = static_cast<int>(deadline - MonotonicMs());
-    if (error != EAGAIN || left <= 0) return false;
-    pollfd ready{fd_, POLLIN, 0};
-    ::poll(&ready, 1, left);
   }
-  // What came with the proof is covered by the full listing that follows.
-  events.clear();
-  return forked && exited && Drain(&events);
+  return false;
 }
 
-int ProcEventFeed::ReceiveOne(std::vector<ProcEvent>* events, bool* doubt) {
-  if (buffer_.empty()) buffer_.resize(64 * 1024);
-  sockaddr_nl from{};
-  socklen_t fromLength = sizeof from;
-  const ssize_t got = ::recvfrom(fd_, buffer_.data(), buffer_.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+int ProcEventFeed::ReceiveBatch(std::vector<ProcEvent>* events, std::size_t* received,
+                                bool* doubt) {
+  if (buffer_.empty()) buffer_.resize(kBatch * kSlot);
+  std::array<mmsghdr, kBatch> messages{};
+  std::array<iovec, kBatch> slots{};
+  std::array<sockaddr_nl, kBatch> from{};
+  for (std::size_t i = 0; i < kBatch; ++i) {
+    slots[i] = {buffer_.data() + i * kSlot, kSlot};
+    messages[i].msg_hdr.msg_name = &from[i];
+    messages[i].msg_hdr.msg_namelen = sizeof from[i];
+    messages[i].msg_hdr.msg_iov = &slots[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  const int got = ::recvmmsg(fd_, messages.data(), kBatch, 0, nullptr);
   if (got < 0) return errno;
-  // Only the kernel speaks on this socket; anything else is ignored.
-  if (from.nl_pid != 0) return 0;
-  if (!ParseProcEvents(std::span(buffer_.data(), static_cast<std::size_t>(got)), events)) {
-    *doubt = true;
+  *received = static_cast<std::size_t>(got);
+  for (std::size_t i = 0; i < *received; ++i) {
+    // Only the kernel speaks on this socket; anything else is ignored.
+    if (from[i].nl_pid != 0) continue;
+    const std::span datagram(buffer_.data() + i * kSlot,
+                             std::min<std::size_t>(messages[i].msg_len, kSlot));
+    if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0 || !ParseProcEvents(datagram, events)) {
+      *doubt = true;
+    }
   }
   return 0;
+}
+
+DrainStep NextDrainStep(std::size_t read, std::size_t budget, int error, bool doubt) {
+  // The queue holds about `budget` events: reading more than twice as many
+  // means they come in faster than they are read, and a full listing is
+  // cheaper. ENOBUFS (events were lost) comes before what is still queued,
+  // all of it stale once the full listing is taken.
+  if (doubt || read > 2 * budget) return DrainStep::kStartAfresh;
+  if (error == 0 || error == EINTR) return DrainStep::kReadOn;
+  return error == EAGAIN ? DrainStep::kCaughtUp : DrainStep::kStartAfresh;
 }
 
 bool ProcEventFeed::Drain(std::vector<ProcEvent>* events) {
   if (fd_ < 0) return false;
   bool doubt = false;
-  for (int count = 0;; ++count) {
-    if (count == kDrainLimit) return false;
-    const int error = ReceiveOne(events, &doubt);
-    if (error == 0 || error == EINTR) continue;
-    // ENOBUFS: the queue overflowed and events were lost; the rest is read on.
-    if (error == ENOBUFS) {
-      doubt = true;
-      continue;
+  for (std::size_t read = 0;;) {
+    std::size_t received = 0;
+    const int error = ReceiveBatch(events, &received, &doubt);
+    read += received;
+    switch (NextDrainStep(read, budget_, error, doubt)) {
+      case DrainStep::kReadOn:
+        continue;
+      case DrainStep::kCaughtUp:
+        return true;
+      case DrainStep::kStartAfresh:
+        // The stale queue goes with the socket, unread.
+        Close();
+        if (!Subscribe()) Close();
+        return false;
     }
-    return error == EAGAIN && !doubt;
   }
 }
 

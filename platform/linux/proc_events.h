@@ -36,32 +36,45 @@ bool ParseProcEvents(std::span<const std::uint8_t> datagram, std::vector<ProcEve
 /// feed catches the rest.
 bool InInitialNamespaces(std::string_view uidMap, std::string_view status);
 
+/// What a drain does after a receive call: read on, stop with what it has
+/// read (the queue is empty), or drop the queue unread and subscribe
+/// afresh. `read`: the datagrams read so far; `error`: the call's errno (0
+/// when it received some); `doubt`: whether any of them was doubtful.
+enum class DrainStep { kReadOn, kCaughtUp, kStartAfresh };
+DrainStep NextDrainStep(std::size_t read, std::size_t budget, int error, bool doubt);
+
 class ProcEventFeed {
  public:
-  /// Room asked for queued events. Each is queued in a buffer of its own of
-  /// about 1 KiB: room for some ten thousand processes starting and ending
-  /// between two checks. Memory is only taken while events wait.
-  static constexpr int kReceiveBuffer = 16 << 20;
+  /// The fewest events the queue holds between two snapshots: the churn of
+  /// a busy machine (some thousand processes starting and ending) without a
+  /// full listing. Reading them costs under 2 ms.
+  static constexpr std::size_t kMinimumBudget = 4096;
 
-  /// `receiveBuffer`: the queue's size once the feed is proved (the proof
-  /// itself always has kReceiveBuffer, so that it is not lost to other
-  /// processes' events).
-  explicit ProcEventFeed(int receiveBuffer = kReceiveBuffer);
+  ProcEventFeed() = default;
   ~ProcEventFeed();
   ProcEventFeed(const ProcEventFeed&) = delete;
   ProcEventFeed& operator=(const ProcEventFeed&) = delete;
 
-  /// Subscribes, then proves the feed: the fork and the exit of a child
-  /// started here must arrive, under the pid fork returned, within a bounded
-  /// time. False (and the socket closed) without CAP_NET_ADMIN, outside the
-  /// initial namespaces, without the connector, or when the proof fails.
-  /// Events of the proof and before are discarded: a full listing taken
-  /// after this covers them.
+  /// Subscribes, then proves the feed: renaming this thread to its own name
+  /// must be reported, under the ids this thread has here, before the
+  /// rename returns. False (and the socket closed) without CAP_NET_ADMIN,
+  /// outside the initial namespaces, without the connector, or when the
+  /// proof fails. What was queued before the proof stays queued: a full
+  /// listing taken after this makes it stale but harmless, each event only
+  /// naming a process to read again.
   bool Start();
 
+  /// Sizes the queue to hold about `events` events, the most worth reading
+  /// between two snapshots; beyond them the kernel drops the rest and the
+  /// next Drain says so. Drain reads at most twice as many.
+  void SetBudget(std::size_t events);
+
   /// Appends what arrived since the last call, without blocking. False on a
-  /// receive overflow (events were lost) or any other doubt; the queue is
-  /// emptied all the same, so a full listing taken next covers what was lost.
+  /// receive overflow (events were lost), on events arriving faster than
+  /// they are read, or on any other doubt: the queue is then dropped
+  /// unread with the socket and the feed subscribed afresh, so that a full
+  /// listing taken next is followed by its events alone. When that
+  /// subscription fails, the feed is closed.
   bool Drain(std::vector<ProcEvent>* events);
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -69,12 +82,17 @@ class ProcEventFeed {
  private:
   bool Subscribe();
   bool Prove();
-  // Receives one datagram; 0, or the errno (EAGAIN: nothing queued).
-  int ReceiveOne(std::vector<ProcEvent>* events, bool* doubt);
+  // Receives what is queued, a batch of datagrams at a time: 0 and their
+  // number in `*received`, or the errno (EAGAIN: nothing queued).
+  int ReceiveBatch(std::vector<ProcEvent>* events, std::size_t* received, bool* doubt);
+  // Sends the operation `op` (PROC_CN_MCAST_LISTEN or _IGNORE).
+  bool Send(std::uint32_t op);
   void Close();
 
   int fd_ = -1;
-  int receiveBuffer_;
+  // Whether the subscription was sent on fd_, and so is to be withdrawn.
+  bool listening_ = false;
+  std::size_t budget_ = kMinimumBudget;
   std::vector<std::uint8_t> buffer_;
 };
 

@@ -31,36 +31,79 @@ ListingOptions ListingOptionsFromEnvironment() {
   return options;
 }
 
+std::size_t EventBudget(const ListingOptions& options, std::size_t processes) {
+  if (options.eventBudget != 0) return options.eventBudget;
+  return std::max(ProcEventFeed::kMinimumBudget, processes / 2);
+}
+
 ProcessListing::ProcessListing(ProcReader& reader, ListingOptions options)
-    : reader_(reader), options_(options), feed_(options.receiveBuffer) {}
+    : reader_(reader), options_(options) {}
 
 ProcessListing::~ProcessListing() {
   if (procFd_ >= 0) ::close(procFd_);
 }
 
 int ProcessListing::List(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
-  if (mode_ == Mode::kUndecided) {
-    // Subscribed before the first listing, so that no change falls between.
-    procFd_ = options_.forceFull ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    mode_ = procFd_ >= 0 && feed_.Start() ? Mode::kEvents : Mode::kFull;
-    if (mode_ == Mode::kFull && procFd_ >= 0) ::close(procFd_);
-    if (mode_ == Mode::kFull) procFd_ = -1;
+  if (mode_ == Mode::kUndecided) Decide();
+  // Before the first listing there is nothing to keep current: what is
+  // queued then is read with the next snapshot's events, each naming a
+  // process to read again at worst.
+  if (mode_ == Mode::kEvents && current_) {
+    events_.clear();
+    if (feed_.Drain(&events_)) {
+      Keep();
+      ApplyEvents();
+      Write(block, facts);
+      return 0;
+    }
+    if (!feed_.IsOpen()) Abandon();
   }
   if (mode_ == Mode::kFull) return reader_.ListProcesses(block, facts);
-  events_.clear();
-  if (!feed_.Drain(&events_) || !current_) return ListInFull(block, facts);
-  ApplyEvents();
-  Write(block, facts);
-  return 0;
+  return ListInFull(block, facts);
+}
+
+void ProcessListing::Decide() {
+  // Subscribed before the first listing, so that no change falls between.
+  procFd_ = options_.forceFull ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (procFd_ >= 0 && feed_.Start()) {
+    mode_ = Mode::kEvents;
+    return;
+  }
+  Abandon();
+}
+
+void ProcessListing::Abandon() {
+  mode_ = Mode::kFull;
+  if (procFd_ >= 0) ::close(procFd_);
+  procFd_ = -1;
+  kept_.clear();
+  listed_ = {};
+  listedNames_ = {};
 }
 
 int ProcessListing::ListInFull(PerfDataWriter* block, std::vector<ProcFacts>* facts) {
   ++fullListings_;
   kept_.clear();
+  listed_.clear();
+  listedNames_.clear();
   readRecheck_ = false;
+  collecting_ = true;
   const int error = reader_.ListProcesses(block, facts, this);
+  collecting_ = false;
   current_ = error == 0;
+  feed_.SetBudget(EventBudget(options_, listed_.size()));
   return error;
+}
+
+void ProcessListing::Keep() {
+  for (const Listed& listed : listed_) {
+    // By rising pid: each goes last.
+    kept_.emplace_hint(kept_.end(), listed.facts.pid,
+                       Kept{listed.facts, listedNames_.substr(listed.nameAt, listed.nameLength),
+                            listed.readAlways, listed.recheck});
+  }
+  listed_ = {};
+  listedNames_ = {};
 }
 
 void ProcessListing::ApplyEvents() {
@@ -101,17 +144,22 @@ void ProcessListing::Reread(std::uint32_t pid, bool recheck) {
 }
 
 void ProcessListing::Add(std::uint32_t pid, const ProcStat& stat, std::u16string_view name) {
-  // A full listing hands processes over by rising pid: each goes last.
-  const auto at = kept_.empty() || kept_.rbegin()->first < pid ? kept_.end() : kept_.find(pid);
-  Kept& kept = at != kept_.end() ? at->second : kept_.emplace_hint(at, pid, Kept{})->second;
-  kept.facts = FactsOf(pid, stat);
-  kept.name.assign(name);
-  kept.readAlways = NameMayChangeSilently(stat);
+  const bool readAlways = NameMayChangeSilently(stat);
   // A group whose leader has ended (Z, with threads left) ends when its last
   // thread does; the exit event of that thread may come before the group is
   // gone from /proc, and no event follows: read it again until it is.
-  kept.recheck = readRecheck_ || stat.state == 'Z';
+  const bool recheck = readRecheck_ || stat.state == 'Z';
   readFound_ = true;
+  if (collecting_) {
+    listed_.push_back({FactsOf(pid, stat), listedNames_.size(), name.size(), readAlways, recheck});
+    listedNames_.append(name);
+    return;
+  }
+  Kept& kept = kept_[pid];
+  kept.facts = FactsOf(pid, stat);
+  kept.name.assign(name);
+  kept.readAlways = readAlways;
+  kept.recheck = recheck;
 }
 
 void ProcessListing::Write(PerfDataWriter* block, std::vector<ProcFacts>* facts) const {

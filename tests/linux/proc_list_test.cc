@@ -176,12 +176,35 @@ TEST_F(ProcListTest, EventFedListEqualsAFullListingAfterChurn) {
 
 TEST_F(ProcListTest, OverflowMeansAFullListingAndTheSameResult) {
   ProcReader reader;
-  // The kernel raises so small a buffer to its minimum, a few events.
-  ProcessListing listing(reader, {.forceFull = false, .receiveBuffer = 1});
+  // The kernel raises so small a queue to its minimum, a few events.
+  ProcessListing listing(reader, {.forceFull = false, .eventBudget = 1});
   ChurnAndCompare(&listing);
-  if (listing.EventFed()) {
-    EXPECT_GE(listing.FullListings(), 2u);
+  if (IsSkipped()) return;
+  // Each overflow subscribed afresh; the feed was not given up.
+  EXPECT_TRUE(listing.EventFed());
+  EXPECT_GE(listing.FullListings(), 2u);
+}
+
+TEST(ProcEvents, ADrainStopsAtAnEmptyQueueOrStartsAfresh) {
+  using enum DrainStep;
+  const struct {
+    std::size_t read;
+    int error;
+    bool doubt;
+    DrainStep step;
+  } rows[] = {
+      {32, 0, false, kReadOn},           {200, EINTR, false, kReadOn},
+      {7, EAGAIN, false, kCaughtUp},     {0, EAGAIN, false, kCaughtUp},
+      {0, ENOBUFS, false, kStartAfresh}, {5, 0, true, kStartAfresh},
+      {201, 0, false, kStartAfresh},     {201, EAGAIN, false, kStartAfresh},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(NextDrainStep(row.read, 100, row.error, row.doubt), row.step)
+        << row.read << " read, errno " << row.error;
   }
+  EXPECT_EQ(EventBudget({.eventBudget = 3}, 50000), 3u);
+  EXPECT_EQ(EventBudget({}, 50000), 25000u);
+  EXPECT_EQ(EventBudget({}, 100), ProcEventFeed::kMinimumBudget);
 }
 
 // One netlink message of the connector: header, cn_msg (`idx`), then one
