@@ -33,10 +33,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using zw::testing::Children;
-using zw::testing::CopyProgram;
-using zw::testing::StartProgram;
-using zw::testing::TempDir;
+using namespace zw::testing;  // scratch.h
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSetpriv = "/usr/bin/setpriv";

@@ -20,10 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using zw::testing::Children;
-using zw::testing::CopyProgram;
-using zw::testing::StartProgram;
-using zw::testing::TempDir;
+using namespace zw::testing;  // scratch.h
 
 // The limit leaves the tool seconds to start before the first program is
 // overdue; the head start makes the late program overdue at the check after

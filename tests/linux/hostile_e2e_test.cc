@@ -22,10 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using zw::testing::Children;
-using zw::testing::CopyProgram;
-using zw::testing::StartProgram;
-using zw::testing::TempDir;
+using namespace zw::testing;  // scratch.h
 
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr uid_t kNobody = 65534;
