@@ -89,11 +89,17 @@ std::vector<std::string> TrustFindings(Platform& platform, const std::string& pa
 
 // For a run: the line for a list that cannot be read. False when it can,
 // and when it is only too large to check whole: the run reads it as the
-// system reads any profile.
+// system reads any profile, which on Linux reads no list that large, so
+// the run says that entries may be missed rather than nothing at all.
 bool NoteUnopenedList(RunState& state, const std::string& path) {
   Platform& platform = state.platform;
   std::string text;
   const std::uint32_t error = platform.ReadWholeFile(path.c_str(), kListSizeLimit, &text);
+  if (error == kErrorNotEnoughMemory) {
+    Print(state.errors,
+          "zeitwache: watch list %s is larger than %zu MiB (error %u); entries may be missed\n",
+          path.c_str(), kListSizeLimit >> 20, error);
+  }
   if (error == kErrorSuccess || error == kErrorNotEnoughMemory) return false;
   if (IsNotFound(error)) {
     Print(state.errors, "zeitwache: no watch list %s in %s; nothing is watched\n", kWatchListName,

@@ -52,6 +52,11 @@ TEST(ListCheck, EntriesAndFindingsAsARunReadsThem) {
        "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n"
        "Befund: Liste C:\\WATCH\\ZEITWACHE.INI nicht lesbar (Fehler 5)\nAnzahl Befunde 1\n",
        "zeitwache: watch list C:\\WATCH\\ZEITWACHE.INI cannot be read (error 5); nothing is watched\n"},
+      {"", 8, true, {}, 2,
+       "Listenpruefung: es wird nichts beendet\nListe C:\\WATCH\\ZEITWACHE.INI\n"
+       "Befund: Liste C:\\WATCH\\ZEITWACHE.INI nicht lesbar (Fehler 8)\nAnzahl Befunde 1\n",
+       "zeitwache: watch list C:\\WATCH\\ZEITWACHE.INI is larger than 16 MiB "
+       "(error 8); entries may be missed\n"},
       {"[PGM]\n;PGM001=APP\n;AKT001=60\n", 0, true, {}, 1,
        "Beenden mit: kein kill gefunden; ein Lauf beendet nichts\n"
        "Befund: kein Eintrag mit einer Grenze; ein Lauf ueberwacht nichts\n"
