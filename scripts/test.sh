@@ -32,7 +32,7 @@ echo "== Windows build under Wine"
 scripts/test-windows.sh build-win
 
 echo "== Fuzz targets, a fixed time each"
-scripts/fuzz.sh 10
+scripts/fuzz.sh 6
 
 echo "== Debian package: install, run, remove"
 # It installs and purges the package, so it runs as root.
