@@ -97,8 +97,8 @@ bool NoteUnopenedList(RunState& state, const std::string& path) {
   const std::uint32_t error = platform.ReadWholeFile(path.c_str(), kListSizeLimit, &text);
   if (error == kErrorNotEnoughMemory) {
     Print(state.errors,
-          "zeitwache: watch list %s is larger than %zu MiB (error %u); entries may be missed\n",
-          path.c_str(), kListSizeLimit >> 20, error);
+          "zeitwache: watch list %s is larger than %u MiB (error %u); entries may be missed\n",
+          path.c_str(), static_cast<std::uint32_t>(kListSizeLimit >> 20), error);
   }
   if (error == kErrorSuccess || error == kErrorNotEnoughMemory) return false;
   if (IsNotFound(error)) {
